@@ -42,6 +42,10 @@ std::string MapPath(std::string_view path);
 std::string_view BaseName(std::string_view path);
 // Everything before the last "\" or "/" (empty when there is none).
 std::string_view DirName(std::string_view path);
+// The existing entry of path's directory whose name equals path's final name
+// without regard to letter case (path itself when it exists or none does), so
+// "OVCLIENT.INI" and "ovclient.ini" reach the same file.
+std::filesystem::path FindFileNoCase(const std::filesystem::path& path);
 // Case-insensitive comparison of ASCII letters, as the system compares names.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 

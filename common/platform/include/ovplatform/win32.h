@@ -67,14 +67,18 @@ constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_BADDB = 1009;
 constexpr DWORD ERROR_BADKEY = 1010;
 constexpr DWORD ERROR_CANTOPEN = 1011;
 constexpr DWORD ERROR_CANTREAD = 1012;
 constexpr DWORD ERROR_CANTWRITE = 1013;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
 constexpr DWORD ERROR_CANCELLED = 1223;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
 
 DWORD GetLastError();
 void SetLastError(DWORD error);
@@ -89,7 +93,9 @@ DWORD GetTempPathA(DWORD size, char* buffer);
 UINT GetWindowsDirectoryW(WCHAR* buffer, UINT size);
 DWORD GetTempPathW(DWORD size, WCHAR* buffer);
 // Module null: the running executable. Otherwise a handle from LoadLibraryA.
-// Returns the length written (truncated to size - 1 and terminated).
+// Returns the length written. When the path does not fit, it is truncated to
+// size - 1 and terminated, size is returned and the last error is
+// ERROR_INSUFFICIENT_BUFFER, so callers can tell.
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 
 // -------------------------------------------------------------- profile files
