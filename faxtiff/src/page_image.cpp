@@ -1,0 +1,84 @@
+#include "faxtiff/page_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "file_record.h"
+
+namespace {
+constexpr int kLineBytes = FAX_LINE_BYTES;
+}
+
+CFaxPageImage::CFaxPageImage() { decoder_.Reset(nullptr, nullptr, true); }
+
+CFaxPageImage::~CFaxPageImage() = default;
+
+void CFaxPageImage::FreeImage() {
+    std::vector<std::uint8_t>().swap(image_);
+    hasImage_ = false;
+    imageLines_ = 0;
+}
+
+void CFaxPageImage::Bind(int handle) {
+    FreeImage();
+    boundHandle_ = handle;
+    const faxtiff::FaxFile* file = faxtiff::LookupHandle(handle);
+    decoder_.Reset(&CFaxPageImage::FetchCodedBytes, this, file != nullptr && file->fillOrder == 2);
+}
+
+void CFaxPageImage::SetBitOrder(int lsbFirst) { decoder_.SetLsbFirst(lsbFirst != 0); }
+
+int CFaxPageImage::FetchCodedBytes(void* context, std::uint8_t* destination, int wanted) {
+    auto* self = static_cast<CFaxPageImage*>(context);
+    faxtiff::FaxFile* file = faxtiff::LookupHandle(self->boundHandle_);
+    if (file == nullptr) return 0;
+    const int got = faxtiff::ReadPageData(*file, destination, wanted);
+    return got > 0 ? got : 0;
+}
+
+int CFaxPageImage::DecodeLine(std::uint8_t* buffer, int capacity) {
+    return decoder_.DecodeLine(buffer, capacity);
+}
+
+int CFaxPageImage::CreateImage(int lines) {
+    FreeImage();
+    if (lines < 0) return 0;
+    try {
+        image_.assign(static_cast<std::size_t>(lines) * kLineBytes, 0xFF);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    hasImage_ = true;
+    imageLines_ = lines;
+    return 1;
+}
+
+int CFaxPageImage::LoadPage() {
+    const faxtiff::FaxFile* file = faxtiff::LookupHandle(boundHandle_);
+    const std::uint32_t length = file != nullptr ? file->imageLength : 0;
+    const bool fine = file != nullptr && file->fine != 0;
+    const int lines = static_cast<int>(fine ? length : 2 * length);
+    if (CreateImage(lines) == 0) return 0;
+    const int step = fine ? 1 : 2;
+    for (int line = 0; line < lines; line += step) {
+        std::uint8_t* row = image_.data() + static_cast<std::size_t>(line) * kLineBytes;
+        if (decoder_.DecodeLine(row, kLineBytes) != kLineBytes) {
+            // A line cut short by the end of the data leaves no trace.
+            std::memset(row, 0xFF, kLineBytes);
+            break;
+        }
+        if (!fine) std::memcpy(row + kLineBytes, row, kLineBytes);
+    }
+    return 1;
+}
+
+int CFaxPageImage::WriteToPage(int outputHandle, int fine) {
+    if (!hasImage_) return 0;
+    const int step = fine ? 1 : 2;
+    for (int line = 0; line < imageLines_; line += step) {
+        const std::uint8_t* row = image_.data() + static_cast<std::size_t>(line) * kLineBytes;
+        if (tiffEncodeLine(outputHandle, row, kLineBytes, 1) != 0) break;
+    }
+    return 1;
+}
