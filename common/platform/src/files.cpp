@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "internal.h"
+#include "ovplatform/internal/temp_name.h"
 #include "ovplatform/platform.h"
 
 namespace ov::detail {
@@ -217,7 +218,12 @@ std::optional<std::filesystem::path> CreateTempName(const std::filesystem::path&
                                                     std::string_view extension) {
     SYSTEMTIME now{};
     GetSystemTime(&now);
-    std::uint32_t number = TempNameSeed(now);
+    return detail::CreateTempNameFrom(directory, extension, TempNameSeed(now));
+}
+
+std::optional<std::filesystem::path> detail::CreateTempNameFrom(const std::filesystem::path& directory,
+                                                                std::string_view extension,
+                                                                std::uint32_t number) {
     const std::filesystem::path mappedDirectory = MapPath(directory.string());
     // Bounded so a directory full of such names ends in a failure, not a hang.
     constexpr int kMaxAttempts = 1 << 20;
