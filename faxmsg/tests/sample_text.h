@@ -30,7 +30,12 @@ inline std::string SampleLetter(std::size_t size, std::uint32_t seed = 1) {
             text += "\r\n\r\n";
             wordsInLine = 0;
         } else if (roll < 5) {
-            text += "\t" + std::to_string(next() % 10000) + "\t" + std::to_string(next() % 100) + ".00";
+            // Appended piece by piece: gcc 12 misreports a chain of string additions.
+            text += '\t';
+            text += std::to_string(next() % 10000);
+            text += '\t';
+            text += std::to_string(next() % 100);
+            text += ".00";
         } else {
             if (wordsInLine != 0) {
                 text += ' ';
