@@ -16,7 +16,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: platform_test_child COMMAND ARGS...\n"
     "  mutex-hold NAME READY             own the mutex, then wait to be killed\n"
-    "  mutex-hold-for NAME READY MS      own the mutex for MS milliseconds, release, exit\n"
+    "  mutex-hold-until NAME READY GO    own the mutex until the file GO exists (at most\n"
+    "                                    a minute), release, exit\n"
     "  mutex-wait NAME TIMEOUT           open and wait; exit 0 owned, 1 abandoned,\n"
     "                                    2 timeout, 3 failed, 4 no such mutex\n"
     "  mutex-exists NAME                 exit 0 when the mutex exists, 1 otherwise\n"
@@ -60,13 +61,15 @@ int Run(int argc, char** argv) {
             Sleep(1000);
         }
     }
-    if (command == "mutex-hold-for" && argc == 5) {
+    if (command == "mutex-hold-until" && argc == 5) {
         HANDLE mutex = CreateMutexA(nullptr, FALSE, argv[2]);
         if (mutex == nullptr || WaitForSingleObject(mutex, INFINITE) == WAIT_FAILED) {
             return 3;
         }
         MarkReady(argv[3]);
-        Sleep(static_cast<DWORD>(std::atol(argv[4])));
+        for (int waited = 0; waited < 60000 && ::access(argv[4], F_OK) != 0; waited += 5) {
+            Sleep(5);
+        }
         const bool released = ReleaseMutex(mutex) != FALSE;
         CloseHandle(mutex);
         return released ? 0 : 3;
