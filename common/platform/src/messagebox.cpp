@@ -79,6 +79,7 @@ std::string JsonString(std::string_view utf8) {
 // Answers taken from ORVANE_MSGBOX_ANSWERS are consumed across the process.
 std::mutex gEnvironmentAnswersMutex;
 std::size_t gEnvironmentAnswersUsed = 0;
+std::string gEnvironmentAnswersSeen;  // a new list starts from its first answer
 
 std::optional<int> NextEnvironmentAnswer() {
     const char* list = std::getenv("ORVANE_MSGBOX_ANSWERS");
@@ -86,6 +87,10 @@ std::optional<int> NextEnvironmentAnswer() {
         return std::nullopt;
     }
     std::lock_guard lock(gEnvironmentAnswersMutex);
+    if (gEnvironmentAnswersSeen != list) {
+        gEnvironmentAnswersSeen = list;
+        gEnvironmentAnswersUsed = 0;
+    }
     std::string_view rest = list;
     for (std::size_t index = 0; !rest.empty(); ++index) {
         auto comma = rest.find(',');
@@ -199,6 +204,7 @@ void AppendToLog(const MessageBoxRecord& box) {
 std::mutex gChooserMutex;
 std::deque<std::optional<std::string>> gChooserAnswers;
 std::size_t gChooserEnvironmentUsed = 0;
+std::string gChooserEnvironmentSeen;
 
 }  // namespace
 
@@ -240,6 +246,10 @@ std::optional<std::string> ChooseFileToOpen(const std::string& title, const std:
             return answer;
         }
         if (const char* list = std::getenv("ORVANE_FILE_CHOOSER"); list != nullptr) {
+            if (gChooserEnvironmentSeen != list) {
+                gChooserEnvironmentSeen = list;
+                gChooserEnvironmentUsed = 0;
+            }
             std::string_view rest = list;
             for (std::size_t index = 0; !rest.empty(); ++index) {
                 auto newline = rest.find('\n');
