@@ -41,6 +41,8 @@ constexpr unsigned kHashBits = 14;
 // How many earlier places with the same three bytes are tried; more finds
 // slightly longer matches at a clear cost in speed.
 constexpr int kMaxChain = 48;
+// Any pair in reach will do; the walk towards the oldest is kept short.
+constexpr int kMaxPairChain = 8;
 // Input is taken in slices of this size, and the window is cut back once
 // this much has been coded beyond the ring, so memory stays small whatever
 // the caller writes at once.
@@ -211,7 +213,7 @@ struct RtfCompressor::State {
         if (best.length < kMinMatch) {
             // Pairs are keyed exactly; the oldest one in reach is taken.
             std::int64_t candidate = head2[Pair(position)];
-            for (int chain = 0; candidate != kNone && chain < kMaxChain; ++chain) {
+            for (int chain = 0; candidate != kNone && chain < kMaxPairChain; ++chain) {
                 const auto from = static_cast<std::uint64_t>(candidate);
                 if (from >= position || position - from > kMaxDistance) {
                     break;
