@@ -81,7 +81,9 @@ IniDocument IniDocument::Parse(std::string_view content) {
     while (!content.empty()) {
         auto end = content.find('\n');
         std::string_view text = content.substr(0, end);
-        if (!text.empty() && text.back() == '\r') {
+        // A file written with CR LF keeps them; in any other file a CR is
+        // part of the line and goes back out unchanged.
+        if (document.lineEnd_ == "\r\n" && !text.empty() && text.back() == '\r') {
             text.remove_suffix(1);
         }
         document.lines_.push_back(Classify(std::string(text)));
