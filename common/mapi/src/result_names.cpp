@@ -1,0 +1,92 @@
+#include "ovmapi/mapicode.h"
+
+namespace ovmapi {
+const char* ResultName(HRESULT hr) {
+    switch (static_cast<ULONG>(hr)) {
+        case 0x00000000UL: return "S_OK";
+        case 0x00000001UL: return "S_FALSE";
+        case 0x80004005UL: return "MAPI_E_CALL_FAILED";
+        case 0x8007000EUL: return "MAPI_E_NOT_ENOUGH_MEMORY";
+        case 0x80070057UL: return "MAPI_E_INVALID_PARAMETER";
+        case 0x80004002UL: return "MAPI_E_INTERFACE_NOT_SUPPORTED";
+        case 0x80070005UL: return "MAPI_E_NO_ACCESS";
+        case 0x80040102UL: return "MAPI_E_NO_SUPPORT";
+        case 0x80040103UL: return "MAPI_E_BAD_CHARWIDTH";
+        case 0x80040105UL: return "MAPI_E_STRING_TOO_LONG";
+        case 0x80040106UL: return "MAPI_E_UNKNOWN_FLAGS";
+        case 0x80040107UL: return "MAPI_E_INVALID_ENTRYID";
+        case 0x80040108UL: return "MAPI_E_INVALID_OBJECT";
+        case 0x80040109UL: return "MAPI_E_OBJECT_CHANGED";
+        case 0x8004010AUL: return "MAPI_E_OBJECT_DELETED";
+        case 0x8004010BUL: return "MAPI_E_BUSY";
+        case 0x8004010DUL: return "MAPI_E_NOT_ENOUGH_DISK";
+        case 0x8004010EUL: return "MAPI_E_NOT_ENOUGH_RESOURCES";
+        case 0x8004010FUL: return "MAPI_E_NOT_FOUND";
+        case 0x80040110UL: return "MAPI_E_VERSION";
+        case 0x80040111UL: return "MAPI_E_LOGON_FAILED";
+        case 0x80040112UL: return "MAPI_E_SESSION_LIMIT";
+        case 0x80040113UL: return "MAPI_E_USER_CANCEL";
+        case 0x80040114UL: return "MAPI_E_UNABLE_TO_ABORT";
+        case 0x80040115UL: return "MAPI_E_NETWORK_ERROR";
+        case 0x80040116UL: return "MAPI_E_DISK_ERROR";
+        case 0x80040117UL: return "MAPI_E_TOO_COMPLEX";
+        case 0x80040118UL: return "MAPI_E_BAD_COLUMN";
+        case 0x80040119UL: return "MAPI_E_EXTENDED_ERROR";
+        case 0x8004011AUL: return "MAPI_E_COMPUTED";
+        case 0x8004011BUL: return "MAPI_E_CORRUPT_DATA";
+        case 0x8004011CUL: return "MAPI_E_UNCONFIGURED";
+        case 0x8004011DUL: return "MAPI_E_FAILONEPROVIDER";
+        case 0x8004011EUL: return "MAPI_E_UNKNOWN_CPID";
+        case 0x8004011FUL: return "MAPI_E_UNKNOWN_LCID";
+        case 0x80040120UL: return "MAPI_E_PASSWORD_CHANGE_REQUIRED";
+        case 0x80040121UL: return "MAPI_E_PASSWORD_EXPIRED";
+        case 0x80040122UL: return "MAPI_E_INVALID_WORKSTATION_ACCOUNT";
+        case 0x80040123UL: return "MAPI_E_INVALID_ACCESS_TIME";
+        case 0x80040124UL: return "MAPI_E_ACCOUNT_DISABLED";
+        case 0x80040200UL: return "MAPI_E_END_OF_SESSION";
+        case 0x80040201UL: return "MAPI_E_UNKNOWN_ENTRYID";
+        case 0x80040202UL: return "MAPI_E_MISSING_REQUIRED_COLUMN";
+        case 0x00040203UL: return "MAPI_W_NO_SERVICE";
+        case 0x80040301UL: return "MAPI_E_BAD_VALUE";
+        case 0x80040302UL: return "MAPI_E_INVALID_TYPE";
+        case 0x80040303UL: return "MAPI_E_TYPE_NO_SUPPORT";
+        case 0x80040304UL: return "MAPI_E_UNEXPECTED_TYPE";
+        case 0x80040305UL: return "MAPI_E_TOO_BIG";
+        case 0x80040306UL: return "MAPI_E_DECLINE_COPY";
+        case 0x80040307UL: return "MAPI_E_UNEXPECTED_ID";
+        case 0x00040380UL: return "MAPI_W_ERRORS_RETURNED";
+        case 0x80040400UL: return "MAPI_E_UNABLE_TO_COMPLETE";
+        case 0x80040401UL: return "MAPI_E_TIMEOUT";
+        case 0x80040402UL: return "MAPI_E_TABLE_EMPTY";
+        case 0x80040403UL: return "MAPI_E_TABLE_TOO_BIG";
+        case 0x80040405UL: return "MAPI_E_INVALID_BOOKMARK";
+        case 0x00040481UL: return "MAPI_W_POSITION_CHANGED";
+        case 0x00040482UL: return "MAPI_W_APPROX_COUNT";
+        case 0x80040500UL: return "MAPI_E_WAIT";
+        case 0x80040501UL: return "MAPI_E_CANCEL";
+        case 0x80040502UL: return "MAPI_E_NOT_ME";
+        case 0x00040580UL: return "MAPI_W_CANCEL_MESSAGE";
+        case 0x80040600UL: return "MAPI_E_CORRUPT_STORE";
+        case 0x80040601UL: return "MAPI_E_NOT_IN_QUEUE";
+        case 0x80040602UL: return "MAPI_E_NO_SUPPRESS";
+        case 0x80040604UL: return "MAPI_E_COLLISION";
+        case 0x80040605UL: return "MAPI_E_NOT_INITIALIZED";
+        case 0x80040606UL: return "MAPI_E_NON_STANDARD";
+        case 0x80040607UL: return "MAPI_E_NO_RECIPIENTS";
+        case 0x80040608UL: return "MAPI_E_SUBMITTED";
+        case 0x80040609UL: return "MAPI_E_HAS_FOLDERS";
+        case 0x8004060AUL: return "MAPI_E_HAS_MESSAGES";
+        case 0x8004060BUL: return "MAPI_E_FOLDER_CYCLE";
+        case 0x00040680UL: return "MAPI_W_PARTIAL_COMPLETION";
+        case 0x80040700UL: return "MAPI_E_AMBIGUOUS_RECIP";
+        case 0x80030002UL: return "STG_E_FILENOTFOUND";
+        case 0x80030005UL: return "STG_E_ACCESSDENIED";
+        case 0x80004001UL: return "E_NOTIMPL";
+        case 0x80004003UL: return "E_POINTER";
+        case 0x80004004UL: return "E_ABORT";
+        case 0x8000FFFFUL: return "E_UNEXPECTED";
+        case 0x80030001UL: return "STG_E_INVALIDFUNCTION";
+        default: return nullptr;
+    }
+}
+}  // namespace ovmapi
