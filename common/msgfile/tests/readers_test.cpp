@@ -19,6 +19,20 @@ bool HaveCommand(const std::string& name) {
     return RunCommand("command -v " + name + " >/dev/null 2>&1").status == 0;
 }
 
+bool HaveMsgreader() {
+    return HaveCommand("node") &&
+           std::filesystem::exists(kNodeDir / "node_modules" / "@kenjiuno" / "msgreader");
+}
+
+// What msgreader makes of a file; attachments land in outDir.
+json RunMsgreader(const std::filesystem::path& msg, const std::filesystem::path& outDir) {
+    CommandResult run = RunCommand("node " + ShellQuote((kScriptDir / "dump_msg.js").string()) +
+                                   " " + ShellQuote(kNodeDir.string()) + " " +
+                                   ShellQuote(msg.string()) + " " + ShellQuote(outDir.string()));
+    EXPECT_EQ(run.status, 0) << run.output;
+    return run.status == 0 ? json::parse(run.output) : json{{"error", run.output}};
+}
+
 class ReadersTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -34,15 +48,9 @@ protected:
 };
 
 TEST_F(ReadersTest, MsgreaderReadsEverythingBack) {
-    if (!HaveCommand("node") ||
-        !std::filesystem::exists(kNodeDir / "node_modules" / "@kenjiuno" / "msgreader"))
+    if (!HaveMsgreader())
         GTEST_SKIP() << "node or @kenjiuno/msgreader missing (scripts/deps.sh installs them)";
-    CommandResult run = RunCommand("node " + ShellQuote((kScriptDir / "dump_msg.js").string()) +
-                                   " " + ShellQuote(kNodeDir.string()) + " " +
-                                   ShellQuote(msgPath_.string()) + " " +
-                                   ShellQuote(dir_.path().string()));
-    ASSERT_EQ(run.status, 0) << run.output;
-    json got = json::parse(run.output);
+    json got = RunMsgreader(msgPath_, dir_.path());
     ASSERT_FALSE(got.contains("error")) << got.dump();
 
     EXPECT_EQ(got["subject"], Utf8(kSubjectUtf16));
@@ -150,6 +158,28 @@ TEST_F(ReadersTest, MsgconvertProducesTheSameMail) {
         EXPECT_TRUE(ReadFileBytes(a["file"].get<std::string>()) == expected[i].data)
             << "attachment " << i << " differs";
     }
+}
+
+TEST(ReadersLargeFile, MsgreaderFollowsTheDifatChain) {
+    // Beyond 109 FAT sectors (about 7 MB) the FAT sector list continues in
+    // DIFAT sectors; another reader must find the same bytes.
+    if (!HaveMsgreader()) GTEST_SKIP() << "node or @kenjiuno/msgreader missing";
+    ScratchDir dir;
+    Message m;
+    m.properties = {{kPrSubjectW, std::u16string(u"large")}};
+    Attachment a;
+    const Bytes data = PatternBytes(8u << 20, 17);
+    a.properties = {{kPrAttachMethod, std::int32_t{1}},
+                    {kPrAttachLongFilenameW, std::u16string(u"big.tif")},
+                    {kPrAttachDataBin, data}};
+    m.attachments.push_back(std::move(a));
+    const auto path = dir.path() / "large.msg";
+    ASSERT_TRUE(WriteMsgFile(m, path));
+    json got = RunMsgreader(path, dir.path());
+    EXPECT_EQ(got["subject"], "large");
+    ASSERT_EQ(got["attachments"].size(), 1u);
+    EXPECT_EQ(got["attachments"][0]["fileName"], "big.tif");
+    EXPECT_TRUE(ReadFileBytes(got["attachments"][0]["file"].get<std::string>()) == data);
 }
 
 }  // namespace
