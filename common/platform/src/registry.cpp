@@ -186,9 +186,12 @@ void SerializeKey(const RegistryKey& key, const std::string& path, std::string& 
         out += value.name.empty() ? std::string("@") : QuoteText(value.name);
         out += '=';
         std::uint32_t number = 0;
-        if (value.type == REG_SZ) {
+        // A text holding a NUL (only a hand-written hex(1) gives one) stays in
+        // hex, so that it reads back as it was.
+        const bool plainText = value.data.find('\0') == std::string::npos;
+        if (value.type == REG_SZ && plainText) {
             out += "sz:" + QuoteText(value.data);
-        } else if (value.type == REG_EXPAND_SZ) {
+        } else if (value.type == REG_EXPAND_SZ && plainText) {
             out += "expand_sz:" + QuoteText(value.data);
         } else if (value.type == REG_DWORD && value.data.size() == 4) {
             std::memcpy(&number, value.data.data(), 4);
