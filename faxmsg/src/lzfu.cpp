@@ -46,7 +46,7 @@ constexpr int kMaxPairChain = 8;
 // Input is taken in slices of this size, and the window is cut back once
 // this much has been coded beyond the ring, so memory stays small whatever
 // the caller writes at once.
-constexpr std::size_t kSliceSize = 64 * 1024;
+constexpr std::size_t kSliceSize = std::size_t{64} * 1024;
 // The compressed size must fit 32 bits even when nothing compresses (a
 // control byte per eight literals).
 constexpr std::uint64_t kMaxRawSize = 0xE0000000u;
@@ -119,8 +119,8 @@ struct RtfCompressor::State {
     // History and waiting input; window[0] is at position windowStart.
     std::vector<std::uint8_t> window;
     std::uint64_t windowStart = 0;
-    std::uint64_t next = kInitialDictionarySize;      // first position not coded yet
-    std::uint64_t hashed = 0;                         // positions below are in the tables
+    std::uint64_t next = kInitialDictionarySize;  // first position not coded yet
+    std::uint64_t hashed = 0;                     // positions below are in the tables
     // Newest position of each three-byte hash and of each byte pair, and for
     // every position (modulo the ring) the one before it with the same key.
     std::vector<std::int64_t> head3;
@@ -291,7 +291,8 @@ struct RtfCompressor::State {
 
     // Drops history the ring no longer reaches.
     void Trim() {
-        const std::uint64_t keepFrom = std::min(next, hashed) > kRingSize ? std::min(next, hashed) - kRingSize : 0;
+        const std::uint64_t keepFrom =
+            std::min(next, hashed) > kRingSize ? std::min(next, hashed) - kRingSize : 0;
         if (keepFrom > windowStart + kSliceSize) {
             const auto drop = static_cast<std::ptrdiff_t>(keepFrom - windowStart);
             window.erase(window.begin(), window.begin() + drop);
@@ -318,7 +319,8 @@ bool RtfCompressor::Write(std::span<const std::uint8_t> raw) noexcept {
     try {
         while (!raw.empty()) {
             const std::size_t slice = std::min(raw.size(), kSliceSize);
-            s.window.insert(s.window.end(), raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(slice));
+            s.window.insert(s.window.end(), raw.begin(),
+                            raw.begin() + static_cast<std::ptrdiff_t>(slice));
             raw = raw.subspan(slice);
             s.Code(false);
             s.Trim();
@@ -331,7 +333,8 @@ bool RtfCompressor::Write(std::span<const std::uint8_t> raw) noexcept {
 }
 
 bool RtfCompressor::Write(std::string_view raw) noexcept {
-    return Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()));
+    return Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(raw.data()),
+                                               raw.size()));
 }
 
 bool RtfCompressor::TakeContent(std::vector<std::uint8_t>& out) noexcept {
@@ -443,7 +446,8 @@ RtfDecodeStatus DecodeLzfu(std::span<const std::uint8_t> content, std::uint32_t 
     std::size_t write = kInitialDictionarySize;
     // Every two content bytes give at most 17 raw ones, so a small blob never
     // reserves the whole of a large claimed size.
-    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, content.size() * 9 + 17)));
+    out.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(rawSize, content.size() * 9 + 17)));
 
     const std::size_t n = content.size();
     std::size_t in = 0;
@@ -451,7 +455,8 @@ RtfDecodeStatus DecodeLzfu(std::span<const std::uint8_t> content, std::uint32_t 
         const std::uint8_t control = content[in++];
         for (int bit = 0; bit < 8; ++bit) {
             if (in >= n) {
-                return out.size() == rawSize ? RtfDecodeStatus::kOk : RtfDecodeStatus::kSizeMismatch;
+                return out.size() == rawSize ? RtfDecodeStatus::kOk
+                                             : RtfDecodeStatus::kSizeMismatch;
             }
             if ((control & (1u << bit)) == 0) {
                 if (out.size() == rawSize) {
@@ -465,14 +470,16 @@ RtfDecodeStatus DecodeLzfu(std::span<const std::uint8_t> content, std::uint32_t 
             }
             if (in + 1 >= n) {
                 // Half a reference: the stream was cut short.
-                return out.size() == rawSize ? RtfDecodeStatus::kOk : RtfDecodeStatus::kSizeMismatch;
+                return out.size() == rawSize ? RtfDecodeStatus::kOk
+                                             : RtfDecodeStatus::kSizeMismatch;
             }
             const unsigned reference = (unsigned{content[in]} << 8) | content[in + 1];
             in += 2;
             const std::size_t offset = reference >> 4;
             const std::size_t length = (reference & 0x0F) + 2;
             if (offset == write) {
-                return out.size() == rawSize ? RtfDecodeStatus::kOk : RtfDecodeStatus::kSizeMismatch;
+                return out.size() == rawSize ? RtfDecodeStatus::kOk
+                                             : RtfDecodeStatus::kSizeMismatch;
             }
             if (length > rawSize - out.size()) {
                 return RtfDecodeStatus::kSizeMismatch;

@@ -85,8 +85,8 @@ void tagMsgSettings::AddStringList(tagSTRLIST* list, const char* text) noexcept 
     if (count == std::numeric_limits<LONG>::max()) {
         return;
     }
-    auto items =
-        std::unique_ptr<std::unique_ptr<char[]>[]>(new (std::nothrow) std::unique_ptr<char[]>[count + 1]);
+    auto items = std::unique_ptr<std::unique_ptr<char[]>[]>(new (std::nothrow)
+                                                                std::unique_ptr<char[]>[count + 1]);
     if (!items) {
         return;
     }

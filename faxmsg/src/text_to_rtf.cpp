@@ -60,20 +60,34 @@ void AppendHex(std::uint8_t byte, std::string& out) {
 
 unsigned RtfCharsetForCodePage(unsigned codePage) noexcept {
     switch (codePage) {
-        case 874: return 222;
-        case 932: return 128;
-        case 936: return 134;
-        case 949: return 129;
-        case 950: return 136;
-        case 1250: return 238;
-        case 1251: return 204;
-        case 1252: return 0;
-        case 1253: return 161;
-        case 1254: return 162;
-        case 1255: return 177;
-        case 1256: return 178;
-        case 1257: return 186;
-        default: return 1;
+        case 874:
+            return 222;
+        case 932:
+            return 128;
+        case 936:
+            return 134;
+        case 949:
+            return 129;
+        case 950:
+            return 136;
+        case 1250:
+            return 238;
+        case 1251:
+            return 204;
+        case 1252:
+            return 0;
+        case 1253:
+            return 161;
+        case 1254:
+            return 162;
+        case 1255:
+            return 177;
+        case 1256:
+            return 178;
+        case 1257:
+            return 186;
+        default:
+            return 1;
     }
 }
 
@@ -120,7 +134,7 @@ void TextToRtfConverter::ConvertByte(std::uint8_t byte, std::string& out) {
         trailByteDue_ = false;
         return;
     }
-    const char partner = lastBreak_ == '\r' ? '\n' : lastBreak_ == '\n' ? '\r' : 0;
+    const char partner = lastBreak_ == '\r' ? '\n' : lastBreak_ == '\n' ? '\r' : '\0';
     lastBreak_ = 0;
     if (partner != 0 && byte == static_cast<std::uint8_t>(partner)) {
         out += partner;  // CR LF or LF CR: one break
@@ -180,9 +194,9 @@ bool TextToRtfConverter::Convert(std::span<const std::uint8_t> text, std::string
 }
 
 bool TextToRtfConverter::Convert(std::string_view text, std::string& out) noexcept {
-    return Convert(
-        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-        out);
+    return Convert(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                 text.size()),
+                   out);
 }
 
 bool TextToRtfConverter::Finish(std::string& out) noexcept {

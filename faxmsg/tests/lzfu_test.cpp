@@ -26,17 +26,16 @@ void WriteLe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
 }
 // Recomputes the CRC after a test changed the content on purpose.
 void FixCrc(Bytes& blob) {
-    WriteLe32(blob, 12,
-              faxmsg::CompressedRtfCrc(std::span<const std::uint8_t>(blob).subspan(16)));
+    WriteLe32(blob, 12, faxmsg::CompressedRtfCrc(std::span<const std::uint8_t>(blob).subspan(16)));
 }
 
 // MS-OXRTFCP section 4, example 1.
 const std::string kExample1Raw = "{\\rtf1\\ansi\\ansicpg1252\\pard hello world}\r\n";
-const Bytes kExample1Blob = {
-    0x2d, 0x00, 0x00, 0x00, 0x2b, 0x00, 0x00, 0x00, 0x4c, 0x5a, 0x46, 0x75, 0xf1, 0xc5, 0xc7,
-    0xa7, 0x03, 0x00, 0x0a, 0x00, 0x72, 0x63, 0x70, 0x67, 0x31, 0x32, 0x35, 0x42, 0x32, 0x0a,
-    0xf3, 0x20, 0x68, 0x65, 0x6c, 0x09, 0x00, 0x20, 0x62, 0x77, 0x05, 0xb0, 0x6c, 0x64, 0x7d,
-    0x0a, 0x80, 0x0f, 0xa0};
+const Bytes kExample1Blob = {0x2d, 0x00, 0x00, 0x00, 0x2b, 0x00, 0x00, 0x00, 0x4c, 0x5a,
+                             0x46, 0x75, 0xf1, 0xc5, 0xc7, 0xa7, 0x03, 0x00, 0x0a, 0x00,
+                             0x72, 0x63, 0x70, 0x67, 0x31, 0x32, 0x35, 0x42, 0x32, 0x0a,
+                             0xf3, 0x20, 0x68, 0x65, 0x6c, 0x09, 0x00, 0x20, 0x62, 0x77,
+                             0x05, 0xb0, 0x6c, 0x64, 0x7d, 0x0a, 0x80, 0x0f, 0xa0};
 // Example 2: a reference that runs across the write position.
 const std::string kExample2Raw = "{\\rtf1 WXYZWXYZWXYZWXYZWXYZ}";
 const Bytes kExample2Blob = {0x1a, 0x00, 0x00, 0x00, 0x1c, 0x00, 0x00, 0x00, 0x4c, 0x5a,
@@ -59,8 +58,8 @@ TEST(CompressedRtf, InitialDictionaryAndCrcMatchThePublishedValues) {
 }
 
 TEST(CompressedRtf, PublishedExamplesDecompress) {
-    for (const auto& [raw, blob] : {std::pair{kExample1Raw, kExample1Blob},
-                                    std::pair{kExample2Raw, kExample2Blob}}) {
+    for (const auto& [raw, blob] :
+         {std::pair{kExample1Raw, kExample1Blob}, std::pair{kExample2Raw, kExample2Blob}}) {
         SCOPED_TRACE(raw);
         Bytes out;
         ASSERT_EQ(faxmsg::DecompressRtf(blob, out), faxmsg::RtfDecodeStatus::kOk);
@@ -129,7 +128,8 @@ TEST(CompressedRtf, RoundTripsWhateverTheChunking) {
         EXPECT_TRUE(out == c.raw);
 
         // Fed in pieces and drained as it goes, the coder writes the same bytes.
-        for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{70000}}) {
+        for (std::size_t chunk :
+             {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{70000}}) {
             SCOPED_TRACE(chunk);
             if (chunk == 1 && c.raw.size() > 20000) {
                 continue;  // byte-wise feeding of the large case adds only time
@@ -174,8 +174,8 @@ TEST(CompressedRtf, DamagedInputIsRefused) {
         Status expected;
     };
     std::vector<Case> cases;
-    cases.push_back({"shorter than the header", Bytes(kExample1Blob.begin(), kExample1Blob.begin() + 15),
-                     Status::kTooShort});
+    cases.push_back({"shorter than the header",
+                     Bytes(kExample1Blob.begin(), kExample1Blob.begin() + 15), Status::kTooShort});
     {
         Bytes blob = kExample1Blob;
         blob.pop_back();  // compressed size now claims one byte more than there is
@@ -219,8 +219,8 @@ TEST(CompressedRtf, DamagedInputIsRefused) {
     {
         // A reference to a ring position never written yields zeros; with a
         // raw size that does not allow them the result is refused.
-        Bytes blob = {0, 0, 0, 0, 4, 0, 0, 0, 0x4c, 0x5a, 0x46, 0x75, 0, 0, 0, 0,
-                      0x01, 0x40, 0x0f, 0x0d, 0x00};
+        Bytes blob = {0,    0, 0, 0, 4, 0,    0,    0,    0x4c, 0x5a, 0x46,
+                      0x75, 0, 0, 0, 0, 0x01, 0x40, 0x0f, 0x0d, 0x00};
         WriteLe32(blob, 0, static_cast<std::uint32_t>(blob.size() - 4));
         FixCrc(blob);
         cases.push_back({"reference longer than the raw size", blob, Status::kSizeMismatch});

@@ -21,9 +21,9 @@ TEST(MsgSettings, FreshRecordHoldsTheResetValues) {
     EXPECT_EQ(record.DoBodyRef(), 0);
     EXPECT_EQ(record.GetRes(), -1);
     EXPECT_EQ(record.GetLine(), -1);
-    for (const char* text : {record.GetMsgClass(), record.GetSubject(), record.GetCvrName(),
-                             record.GetFCvrName(), record.GetAttName(), record.GetBillCode(),
-                             record.GetSchedTime(), record.GetBody()}) {
+    for (const char* text :
+         {record.GetMsgClass(), record.GetSubject(), record.GetCvrName(), record.GetFCvrName(),
+          record.GetAttName(), record.GetBillCode(), record.GetSchedTime(), record.GetBody()}) {
         EXPECT_EQ(text, nullptr);
     }
     EXPECT_EQ(record.GetSchedFT(), nullptr);
@@ -129,8 +129,8 @@ TEST(MsgSettings, ATextMayBeSetFromItsOwnField) {
 TEST(MsgSettings, ExtendedSettersMarkTheJobEvenWhenTheCopyFails) {
     using Setter = int (tagMsgSettings::*)(const char*, ULONG);
     const std::vector<std::pair<const char*, Setter>> extended = {
-        {"CvrName", &tagMsgSettings::SetCvrName},   {"FCvrName", &tagMsgSettings::SetFCvrName},
-        {"AttName", &tagMsgSettings::SetAttName},   {"BillCode", &tagMsgSettings::SetBillCode},
+        {"CvrName", &tagMsgSettings::SetCvrName},     {"FCvrName", &tagMsgSettings::SetFCvrName},
+        {"AttName", &tagMsgSettings::SetAttName},     {"BillCode", &tagMsgSettings::SetBillCode},
         {"SchedTime", &tagMsgSettings::SetSchedTime},
     };
     for (const auto& [name, setter] : extended) {

@@ -9,11 +9,13 @@ namespace faxmsg_test {
 
 inline std::string SampleLetter(std::size_t size, std::uint32_t seed = 1) {
     static const char* const kWords[] = {
-        "the", "fax", "order", "invoice", "delivery", "please", "confirm", "receipt", "of",
-        "our", "shipment", "number", "and", "to", "be", "sent", "by", "Monday", "regards",
-        "customer", "account", "payment", "terms", "within", "days", "we", "thank", "you",
-        "for", "your", "enquiry", "price", "list", "attached", "quantity", "unit", "total",
-        "Müller", "Straße", "café", "{draft}", "C:\\orders\\2026", "office", "meeting",
+        "the",     "fax",     "order",   "invoice",  "delivery", "please",   "confirm",
+        "receipt", "of",      "our",     "shipment", "number",   "and",      "to",
+        "be",      "sent",    "by",      "Monday",   "regards",  "customer", "account",
+        "payment", "terms",   "within",  "days",     "we",       "thank",    "you",
+        "for",     "your",    "enquiry", "price",    "list",     "attached", "quantity",
+        "unit",    "total",   "Müller",  "Straße",   "café",     "{draft}",  "C:\\orders\\2026",
+        "office",  "meeting",
     };
     constexpr std::size_t kWordCount = sizeof(kWords) / sizeof(kWords[0]);
     std::string text;

@@ -53,7 +53,7 @@ TEST(TextToRtf, FontTwoAndCharacterSetFollowTheCodePage) {
                       "}}\r\n{\\colortbl\\red0\\green0\\blue0;}\r\n\\pard\\plain\\f2\\fs20 ");
     }
     const std::pair<unsigned, unsigned> charsets[] = {
-        {874, 222}, {932, 128}, {936, 134}, {949, 129}, {950, 136}, {1250, 238}, {1251, 204},
+        {874, 222}, {932, 128},  {936, 134},  {949, 129},  {950, 136},  {1250, 238}, {1251, 204},
         {1252, 0},  {1253, 161}, {1254, 162}, {1255, 177}, {1256, 178}, {1257, 186}, {1258, 1},
     };
     for (const auto& [codePage, charset] : charsets) {

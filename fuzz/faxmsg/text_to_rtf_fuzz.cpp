@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rtf.back() != '}') {
         std::abort();
     }
-    const std::vector<std::uint8_t> blob = faxmsg::CompressRtf(
-        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()));
+    const std::vector<std::uint8_t> blob = faxmsg::CompressRtf(std::span<const std::uint8_t>(
+        reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()));
     std::vector<std::uint8_t> back;
     if (faxmsg::DecompressRtf(blob, back) != faxmsg::RtfDecodeStatus::kOk ||
         !std::equal(back.begin(), back.end(), rtf.begin(), rtf.end())) {

@@ -86,12 +86,12 @@ FAXMSG_API std::vector<std::uint8_t> CompressRtf(std::span<const std::uint8_t> r
 
 enum class RtfDecodeStatus {
     kOk,
-    kTooShort,         // fewer than 16 bytes
+    kTooShort,           // fewer than 16 bytes
     kBadCompressedSize,  // compressed size below 12 or beyond the data given
-    kUnknownType,      // neither LZFu nor MELA
+    kUnknownType,        // neither LZFu nor MELA
     kBadCrc,
-    kTooLarge,         // raw size above the caller's limit
-    kSizeMismatch,     // content yields more or fewer bytes than the raw size
+    kTooLarge,      // raw size above the caller's limit
+    kSizeMismatch,  // content yields more or fewer bytes than the raw size
     kOutOfMemory,
 };
 
