@@ -41,6 +41,8 @@ constexpr unsigned kHashBits = 14;
 // How many earlier places with the same three bytes are tried; more finds
 // slightly longer matches at a clear cost in speed.
 constexpr int kMaxChain = 48;
+// A match this long ends the search: longer ones gain little.
+constexpr std::size_t kNiceLength = 12;
 // Any pair in reach will do; the walk towards the oldest is kept short.
 constexpr int kMaxPairChain = 8;
 // Input is taken in slices of this size, and the window is cut back once
@@ -198,7 +200,7 @@ struct RtfCompressor::State {
                     }
                     if (length >= kMinMatch && length >= best.length) {
                         best = {from, length};
-                        if (length == maxLength) {
+                        if (length == maxLength || length >= kNiceLength) {
                             break;
                         }
                     }
@@ -267,7 +269,7 @@ struct RtfCompressor::State {
             HashUpTo(next);
             Match match = haveLookahead ? lookahead : FindMatch(next);
             haveLookahead = false;
-            if (match.length >= kMinMatch && match.length < kMaxMatch && next + 1 < End()) {
+            if (match.length >= kMinMatch && match.length < kNiceLength && next + 1 < End()) {
                 // A longer match one byte on is worth a literal first.
                 HashUpTo(next + 1);
                 const Match later = FindMatch(next + 1);
