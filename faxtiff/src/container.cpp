@@ -2,6 +2,7 @@
 // directories, hand out handles.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -36,8 +37,11 @@ constexpr std::uint32_t kDirectoryBytes = kYResolutionValue + 8;                
 constexpr int kImageLengthEntry = 2, kStripOffsetsEntry = 7, kRowsPerStripEntry = 9,
               kStripByteCountsEntry = 10;
 
+// The slots own their records; lookups read a mirror of plain pointers
+// without taking the lock, as they happen for every coded line.
 std::mutex g_slotMutex;
 std::array<std::unique_ptr<FaxFile>, FAX_MAX_HANDLES> g_slots;
+std::array<std::atomic<FaxFile*>, FAX_MAX_HANDLES> g_lookup{};
 
 std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t Get32(const std::uint8_t* p) {
@@ -69,6 +73,7 @@ int ClaimSlot(std::unique_ptr<FaxFile> file) {
     for (int i = 0; i < FAX_MAX_HANDLES; ++i) {
         if (!g_slots[i]) {
             g_slots[i] = std::move(file);
+            g_lookup[i].store(g_slots[i].get(), std::memory_order_release);
             return i;
         }
     }
@@ -78,6 +83,7 @@ int ClaimSlot(std::unique_ptr<FaxFile> file) {
 std::unique_ptr<FaxFile> ReleaseSlot(int handle) {
     std::lock_guard lock(g_slotMutex);
     if (handle < 0 || handle >= FAX_MAX_HANDLES) return nullptr;
+    g_lookup[handle].store(nullptr, std::memory_order_release);
     return std::move(g_slots[handle]);
 }
 
@@ -226,7 +232,7 @@ void StartReadingPage(FaxFile& f, const tagFaxPageInfo& page) {
 }
 
 int FindFirst(FaxFile& f, tagFaxPageInfo& page) {
-    if (f.firstDirectory == 0) return -1;
+    if (!FlushPending(f) || f.firstDirectory == 0) return -1;
     f.visitedDirectories.clear();
     if (!ReadDirectory(f, f.firstDirectory, page)) return -1;
     f.visitedDirectories.insert(f.firstDirectory);
@@ -236,7 +242,7 @@ int FindFirst(FaxFile& f, tagFaxPageInfo& page) {
 }
 
 int FindNext(FaxFile& f, tagFaxPageInfo& page) {
-    if (f.nextDirectory == 0) return -1;
+    if (!FlushPending(f) || f.nextDirectory == 0) return -1;
     // A chain that leads back to a page already met ends the document.
     if (f.visitedDirectories.count(f.nextDirectory) != 0) return -1;
     const std::uint32_t directory = f.nextDirectory;
@@ -266,6 +272,7 @@ bool FinalizePage(FaxFile& f) {
 }
 
 int AppendPage(FaxFile& f, const tagFaxPageInfo& page) {
+    if (!FlushPending(f)) return -1;
     if (f.bytesWritten > 0 || f.linesWritten > 0) {
         if (!FinalizePage(f)) return -1;
         f.bytesWritten = 0;
@@ -345,10 +352,34 @@ int AppendPage(FaxFile& f, const tagFaxPageInfo& page) {
 
 }  // namespace
 
+bool FlushPending(FaxFile& f) {
+    if (f.pendingBytes > 0) {
+        if (!f.writeFailed && !f.file.WriteAll(f.pending.data(), f.pendingBytes)) f.writeFailed = true;
+        f.pendingBytes = 0;
+    }
+    return !f.writeFailed;
+}
+
+bool QueueWrite(FaxFile& f, const std::uint8_t* bytes, std::size_t count) {
+    constexpr std::size_t kPendingCapacity = 64 * 1024;
+    if (f.writeFailed) return false;
+    if (f.pending.empty()) f.pending.resize(kPendingCapacity);
+    if (f.pendingBytes + count > f.pending.size() && !FlushPending(f)) return false;
+    if (count > f.pending.size()) {
+        if (!f.file.WriteAll(bytes, count)) {
+            f.writeFailed = true;
+            return false;
+        }
+        return true;
+    }
+    std::memcpy(f.pending.data() + f.pendingBytes, bytes, count);
+    f.pendingBytes += count;
+    return true;
+}
+
 FaxFile* LookupHandle(int handle) {
     if (handle < 0 || handle >= FAX_MAX_HANDLES) return nullptr;
-    std::lock_guard lock(g_slotMutex);
-    return g_slots[handle].get();
+    return g_lookup[handle].load(std::memory_order_acquire);
 }
 
 int ReadPageData(FaxFile& f, std::uint8_t* destination, int wanted) {
@@ -430,14 +461,19 @@ int tiffCloseFile(int handle) {
         faxtiff::OpenSafeLock lock;
         std::unique_ptr<FaxFile> file = faxtiff::ReleaseSlot(handle);
         if (!file) return -1;
-        if (file->bytesWritten > 0 || file->linesWritten > 0) faxtiff::FinalizePage(*file);
-        return 0;
+        // The handle is freed in any case; a page whose data could not be
+        // written is reported.
+        bool written = faxtiff::FlushPending(*file);
+        if (file->bytesWritten > 0 || file->linesWritten > 0) written = faxtiff::FinalizePage(*file) && written;
+        return written ? 0 : -1;
     });
 }
 
 int tiffGetFileHandle(int handle, int* osHandle) {
     FaxFile* file = LookupHandle(handle);
     if (file == nullptr || osHandle == nullptr) return -1;
+    // Whoever uses the descriptor sees every byte written so far.
+    faxtiff::FlushPending(*file);
     *osHandle = file->file.get();
     return 0;
 }
@@ -471,7 +507,7 @@ int tiffAppendPage(int handle, const tagFaxPageInfo* page) {
 int tiffRewindPage(int handle) {
     FaxFile* f = LookupHandle(handle);
     if (f == nullptr) return -1;
-    if (!f->file.SeekTo(f->stripOffset)) return -1;
+    if (!faxtiff::FlushPending(*f) || !f->file.SeekTo(f->stripOffset)) return -1;
     f->bytesLeft = static_cast<std::int32_t>(f->stripBytes);
     f->bytesWritten = 0;
     f->linesWritten = 0;

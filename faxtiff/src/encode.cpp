@@ -40,7 +40,7 @@ int tiffEncodeLine(int handle, const std::uint8_t* line, int lineBytes, int lsbF
         file->linesWritten == std::numeric_limits<std::int32_t>::max()) {
         return -1;
     }
-    if (!file->file.WriteAll(buffer, total)) return -1;
+    if (!faxtiff::QueueWrite(*file, buffer, total)) return -1;
     file->leadingEol = false;
     file->bytesWritten += static_cast<std::int32_t>(total);
     file->linesWritten += 1;

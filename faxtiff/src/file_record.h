@@ -73,11 +73,24 @@ struct FaxFile {
     // cannot be walked for ever.
     std::unordered_set<std::uint32_t> visitedDirectories;
 
+    // Coded lines wait here and reach the file in large writes; flushed
+    // before anything else touches the file. A failed write sticks, so that
+    // the page and the close report it.
+    std::vector<std::uint8_t> pending;
+    std::size_t pendingBytes = 0;
+    bool writeFailed = false;
+
     // Coding state of the page being written or read.
     bool leadingEol = false;
     std::array<std::uint8_t, 2048> encodeBuffer{};
     CodedStreamState stream;
 };
+
+// Writes the waiting coded bytes; false when this or an earlier write failed.
+bool FlushPending(FaxFile& file);
+// Appends coded bytes at the file's current position (through the waiting
+// buffer); false when they cannot be written.
+bool QueueWrite(FaxFile& file, const std::uint8_t* bytes, std::size_t count);
 
 // The record of a valid handle in use, or null.
 FaxFile* LookupHandle(int handle);

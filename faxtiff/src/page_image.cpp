@@ -15,13 +15,36 @@ CFaxPageImage::CFaxPageImage() { decoder_.Reset(nullptr, nullptr, true); }
 CFaxPageImage::~CFaxPageImage() = default;
 
 void CFaxPageImage::FreeImage() {
-    std::vector<std::uint8_t>().swap(image_);
+    image_.reset();
+    capacityBytes_ = 0;
     hasImage_ = false;
     imageLines_ = 0;
 }
 
+bool CFaxPageImage::Reserve(int lines) {
+    hasImage_ = false;
+    imageLines_ = 0;
+    if (lines < 0) return false;
+    const std::size_t bytes = static_cast<std::size_t>(lines) * kLineBytes;
+    if (bytes > capacityBytes_ || image_ == nullptr) {
+        image_.reset();
+        capacityBytes_ = 0;
+        try {
+            image_ = std::make_unique_for_overwrite<std::uint8_t[]>(bytes > 0 ? bytes : 1);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        capacityBytes_ = bytes;
+    }
+    hasImage_ = true;
+    imageLines_ = lines;
+    return true;
+}
+
 void CFaxPageImage::Bind(int handle) {
-    FreeImage();
+    // The image is gone; its memory is kept for the next page.
+    hasImage_ = false;
+    imageLines_ = 0;
     boundHandle_ = handle;
     const faxtiff::FaxFile* file = faxtiff::LookupHandle(handle);
     decoder_.Reset(&CFaxPageImage::FetchCodedBytes, this, file != nullptr && file->fillOrder == 2);
@@ -42,15 +65,8 @@ int CFaxPageImage::DecodeLine(std::uint8_t* buffer, int capacity) {
 }
 
 int CFaxPageImage::CreateImage(int lines) {
-    FreeImage();
-    if (lines < 0) return 0;
-    try {
-        image_.assign(static_cast<std::size_t>(lines) * kLineBytes, 0xFF);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    hasImage_ = true;
-    imageLines_ = lines;
+    if (!Reserve(lines)) return 0;
+    std::memset(image_.get(), 0xFF, ImageBytes());
     return 1;
 }
 
@@ -59,16 +75,18 @@ int CFaxPageImage::LoadPage() {
     const std::uint32_t length = file != nullptr ? file->imageLength : 0;
     const bool fine = file != nullptr && file->fine != 0;
     const int lines = static_cast<int>(fine ? length : 2 * length);
-    if (CreateImage(lines) == 0) return 0;
+    if (!Reserve(lines)) return 0;
     const int step = fine ? 1 : 2;
-    for (int line = 0; line < lines; line += step) {
-        std::uint8_t* row = image_.data() + static_cast<std::size_t>(line) * kLineBytes;
-        if (decoder_.DecodeLine(row, kLineBytes) != kLineBytes) {
-            // A line cut short by the end of the data leaves no trace.
-            std::memset(row, 0xFF, kLineBytes);
-            break;
-        }
+    int line = 0;
+    for (; line < lines; line += step) {
+        std::uint8_t* row = image_.get() + static_cast<std::size_t>(line) * kLineBytes;
+        if (decoder_.DecodeLine(row, kLineBytes) != kLineBytes) break;
         if (!fine) std::memcpy(row + kLineBytes, row, kLineBytes);
+    }
+    // Lines that could not be decoded (a line cut short included) are white.
+    if (line < lines) {
+        std::memset(image_.get() + static_cast<std::size_t>(line) * kLineBytes, 0xFF,
+                    static_cast<std::size_t>(lines - line) * kLineBytes);
     }
     return 1;
 }
@@ -77,7 +95,7 @@ int CFaxPageImage::WriteToPage(int outputHandle, int fine) {
     if (!hasImage_) return 0;
     const int step = fine ? 1 : 2;
     for (int line = 0; line < imageLines_; line += step) {
-        const std::uint8_t* row = image_.data() + static_cast<std::size_t>(line) * kLineBytes;
+        const std::uint8_t* row = image_.get() + static_cast<std::size_t>(line) * kLineBytes;
         if (tiffEncodeLine(outputHandle, row, kLineBytes, 1) != 0) break;
     }
     return 1;

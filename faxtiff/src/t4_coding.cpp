@@ -80,41 +80,82 @@ std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
     return value;
 }
 
-// First pixel at or after pos whose colour differs from `white`, or nbits.
+// First pixel at or after pos whose colour differs from `white`, or nbits
+// (a multiple of 8). Looks at up to 64 pixels at a time.
 std::size_t FindColourChange(const std::uint8_t* line, std::size_t nbits, std::size_t pos,
                              bool white) {
-    const std::uint8_t flip = white ? 0xFF : 0x00;
-    if (pos >= nbits) return nbits;
-    if (pos & 7) {
-        const std::uint8_t head =
-            static_cast<std::uint8_t>((line[pos >> 3] ^ flip) & (0xFFu >> (pos & 7)));
-        if (head) return (pos & ~std::size_t{7}) + static_cast<std::size_t>(std::countl_zero(head));
-        pos = (pos | 7) + 1;
-    }
-    const std::uint64_t flip64 = white ? ~std::uint64_t{0} : 0;
-    while (pos + 64 <= nbits) {
-        const std::uint64_t word = LoadBigEndian64(line + (pos >> 3)) ^ flip64;
-        if (word) return pos + static_cast<std::size_t>(std::countl_zero(word));
-        pos += 64;
-    }
+    const std::uint64_t flip = white ? ~std::uint64_t{0} : 0;
+    const std::size_t lineBytes = nbits >> 3;
     while (pos < nbits) {
-        const std::uint8_t byte = static_cast<std::uint8_t>(line[pos >> 3] ^ flip);
-        if (byte) return pos + static_cast<std::size_t>(std::countl_zero(byte));
-        pos += 8;
+        const std::size_t byte = pos >> 3;
+        const int shift = static_cast<int>(pos & 7);
+        std::uint64_t word;
+        int valid;  // pixels of the window from pos on
+        if (byte + 8 <= lineBytes) [[likely]] {
+            word = (LoadBigEndian64(line + byte) ^ flip) << shift;
+            valid = 64 - shift;
+        } else {
+            word = 0;
+            const int bytes = static_cast<int>(lineBytes - byte);
+            for (int i = 0; i < bytes; ++i) word |= static_cast<std::uint64_t>(line[byte + static_cast<std::size_t>(i)]) << (56 - 8 * i);
+            valid = 8 * bytes - shift;
+            word = ((word ^ flip) << shift) & (~std::uint64_t{0} << (64 - valid));
+        }
+        if (word != 0) return pos + static_cast<std::size_t>(std::countl_zero(word));
+        pos += static_cast<std::size_t>(valid);
     }
     return nbits;
 }
 
+// The codes of every run length 0 to 2623 in one word each: the make-up code
+// (for 64 and more) followed by the terminating code, least significant bit
+// first in bits 0 to 26, the length in bits 27 to 31.
+struct RunCodes {
+    std::uint32_t code[2][t4::kLongestRun + 1];  // [white][run]
+
+    RunCodes() {
+        for (int colour = 0; colour < 2; ++colour) {
+            for (int run = 0; run <= t4::kLongestRun; ++run) {
+                std::uint32_t bits = 0;
+                int length = 0;
+                if (run >= 64) {
+                    const LsbCode makeUp = kEncoder.makeUp[colour][run / 64 - 1];
+                    bits = makeUp.bits;
+                    length = makeUp.length;
+                }
+                const LsbCode terminating = kEncoder.terminating[colour][run % 64];
+                bits |= static_cast<std::uint32_t>(terminating.bits) << length;
+                length += terminating.length;
+                code[colour][run] = bits | (static_cast<std::uint32_t>(length) << 27);
+            }
+        }
+    }
+};
+
+const RunCodes& Runs() {
+    static const RunCodes runs;
+    return runs;
+}
+
+// Collects code bits least significant bit first. Unchecked, it relies on
+// the caller having room for the longest possible result.
+template <bool kChecked>
 class LsbBitWriter {
 public:
     LsbBitWriter(std::uint8_t* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
 
-    bool Put(LsbCode code) {
-        bits_ |= static_cast<std::uint64_t>(code.bits) << count_;
-        count_ += code.length;
+    bool Put(std::uint32_t code) {
+        bits_ |= static_cast<std::uint64_t>(code & 0x07FFFFFFu) << count_;
+        count_ += static_cast<int>(code >> 27);
         if (count_ >= 32) {
-            if (position_ + 4 > capacity_) return false;
-            for (int i = 0; i < 4; ++i) out_[position_++] = static_cast<std::uint8_t>(bits_ >> (8 * i));
+            if (kChecked && position_ + 4 > capacity_) return false;
+            const auto word = static_cast<std::uint32_t>(bits_);
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(out_ + position_, &word, 4);
+            } else {
+                for (int i = 0; i < 4; ++i) out_[position_ + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(word >> (8 * i));
+            }
+            position_ += 4;
             bits_ >>= 32;
             count_ -= 32;
         }
@@ -140,12 +181,31 @@ private:
     int count_ = 0;
 };
 
+template <bool kChecked>
+int EncodeRuns(const std::uint8_t* line, std::size_t lineBytes, std::uint8_t* out, std::size_t capacity) {
+    const RunCodes& runs = Runs();
+    LsbBitWriter<kChecked> writer(out, capacity);
+    const std::size_t nbits = lineBytes * 8;
+    std::size_t position = 0;
+    int colour = 1;  // white
+    while (position < nbits) {
+        const std::size_t end = FindColourChange(line, nbits, position, colour == 1);
+        const std::size_t run = end - position;
+        if (run > static_cast<std::size_t>(t4::kLongestRun)) return -1;
+        if (!writer.Put(runs.code[colour][run])) return -1;
+        position = end;
+        colour ^= 1;
+    }
+    return writer.FinishWithEol();
+}
+
 // --------------------------------------------------------------- code tree
 
-enum LeafKind : std::uint8_t { kLeafRun, kLeafMakeUp, kLeafEol, kLeafInvalid, kLeafZeroRun };
+enum LeafKind : std::uint8_t { kLeafRun, kLeafMakeUp, kLeafEol, kLeafInvalid, kLeafZeroRun, kLeafLong };
 
 constexpr int kMaxNodes = 512;
-constexpr int kTableBits = 13;  // the longest code (black make-up) has 13 bits
+constexpr int kTableBits = 13;    // the longest code (black make-up) has 13 bits
+constexpr int kPrimaryBits = 9;   // most codes of real pages: a small table that stays in cache
 
 struct Node {
     // >= 0: index of the next node; < 0: a leaf, -1 - (kind << 12 | run).
@@ -199,6 +259,7 @@ struct CodeTree {
 
 struct DecoderTables {
     CodeTree tree[2];  // [white]
+    TableEntry primary[2][1 << kPrimaryBits];  // kLeafLong: see table
     TableEntry table[2][1 << kTableBits];
 
     DecoderTables() {
@@ -227,6 +288,12 @@ struct DecoderTables {
                 }
                 table[colour][index] = entry;
             }
+            for (int index = 0; index < (1 << kPrimaryBits); ++index) {
+                const TableEntry& entry = table[colour][index];
+                primary[colour][index] = entry.length <= kPrimaryBits && entry.kind != kLeafZeroRun
+                                             ? entry
+                                             : TableEntry{0, kLeafLong, 0};
+            }
         }
     }
 };
@@ -236,22 +303,48 @@ const DecoderTables& Decoder() {
     return tables;
 }
 
-// Paints pixels [start, start + length) black (0 bits).
-void PaintBlack(std::uint8_t* line, int start, int length) {
-    if (length <= 0) return;
-    const int end = start + length;
-    const int first = start >> 3;
-    const int last = (end - 1) >> 3;
-    const auto head = static_cast<std::uint8_t>(0xFFu >> (start & 7));
-    const auto tail = static_cast<std::uint8_t>(0xFFu << (7 - ((end - 1) & 7)));
-    if (first == last) {
-        line[first] &= static_cast<std::uint8_t>(~(head & tail));
-        return;
+// Writes a line's pixels run by run, 64 at a time (1 = white), so that every
+// code costs a few shifts whatever its colour.
+class PixelWriter {
+public:
+    explicit PixelWriter(std::uint8_t* line) : line_(line), next_(line) {}
+
+    void Put(int run, std::uint64_t colour) {
+        const int room = 64 - filled_;
+        if (run < room) [[likely]] {
+            word_ = (word_ << run) | (colour & ((std::uint64_t{1} << run) - 1));
+            filled_ += run;
+            return;
+        }
+        word_ = room == 64 ? colour : (word_ << room) | (colour & ((std::uint64_t{1} << room) - 1));
+        Store(word_);
+        run -= room;
+        while (run >= 64) {
+            Store(colour);
+            run -= 64;
+        }
+        word_ = colour & ((std::uint64_t{1} << run) - 1);
+        filled_ = run;
     }
-    line[first] &= static_cast<std::uint8_t>(~head);
-    if (last - first > 1) std::memset(line + first + 1, 0x00, static_cast<std::size_t>(last - first - 1));
-    line[last] &= static_cast<std::uint8_t>(~tail);
-}
+
+    // The pixels after the last run are white.
+    void FinishWhite() {
+        if (filled_ > 0) Store((word_ << (64 - filled_)) | ((std::uint64_t{1} << (64 - filled_)) - 1));
+        std::memset(next_, 0xFF, static_cast<std::size_t>(line_ + kLineBytes - next_));
+    }
+
+private:
+    void Store(std::uint64_t word) {
+        if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+        std::memcpy(next_, &word, sizeof word);
+        next_ += sizeof word;
+    }
+
+    std::uint8_t* line_;
+    std::uint8_t* next_;
+    std::uint64_t word_ = 0;
+    int filled_ = 0;
+};
 
 // Paints pixels [start, start + length) in the given colour bit by bit.
 void PaintBits(std::uint8_t* line, int start, int length, bool white) {
@@ -280,21 +373,13 @@ void ReverseBits(std::uint8_t* bytes, std::size_t count) {
 int EncodeLineLsbFirst(const std::uint8_t* line, std::size_t lineBytes, std::uint8_t* out,
                        std::size_t capacity) {
     if ((line == nullptr && lineBytes != 0) || out == nullptr) return -1;
-    LsbBitWriter writer(out, capacity);
-    const std::size_t nbits = lineBytes * 8;
-    std::size_t position = 0;
-    bool white = true;
-    while (position < nbits) {
-        const std::size_t end = FindColourChange(line, nbits, position, white);
-        const std::size_t run = end - position;
-        if (run > static_cast<std::size_t>(t4::kLongestRun)) return -1;
-        const int colour = white ? 1 : 0;
-        if (run >= 64 && !writer.Put(kEncoder.makeUp[colour][run / 64 - 1])) return -1;
-        if (!writer.Put(kEncoder.terminating[colour][run % 64])) return -1;
-        position = end;
-        white = !white;
+    // No run costs more than 6 bits a pixel (a white run of one), the first
+    // white run of 0 takes 8 and fill and EOL at most 23: with that much
+    // room no bound needs checking on the way.
+    if (lineBytes <= (std::size_t{1} << 24) && capacity >= 6 * lineBytes + 5) {
+        return EncodeRuns<false>(line, lineBytes, out, capacity);
     }
-    return writer.FinishWithEol();
+    return EncodeRuns<true>(line, lineBytes, out, capacity);
 }
 
 // ------------------------------------------------------------------ decoder
@@ -413,80 +498,110 @@ int T4LineDecoder::DecodeLine(std::uint8_t* out, int capacity) {
         syncNeeded_ = false;
     }
     const DecoderTables& tables = Decoder();
+    // The bit reader's state lives in registers while codes are taken.
+    std::uint64_t bits = bits_;
+    int bitCount = bitCount_;
+    auto save = [&] {
+        bits_ = bits;
+        bitCount_ = bitCount;
+    };
+    auto load = [&] {
+        bits = bits_;
+        bitCount = bitCount_;
+    };
     for (;;) {
-        // A new line, also after a dropped one: painting only black runs on
-        // a white line gives the same result as painting every run.
-        std::memset(out, 0xFF, kLineBytes);
+        // A new line, also after a dropped one. At most 1728 pixels are
+        // written, the rest of the line is white.
+        PixelWriter pixels(out);
         int count = 0;
-        bool white = true;
-        bool restart = false;
-        while (!restart) {
+        int colour = 1;  // white
+        for (;;) {
             Outcome outcome;
-            int run = 0;
-            if (bitCount_ < kTableBits) Refill();
-            if (bitCount_ >= kTableBits) {
-                const TableEntry entry =
-                    tables.table[white ? 1 : 0][bits_ & ((1u << kTableBits) - 1)];
-                Consume(entry.length);
+            int run;
+            if (bitCount < kTableBits) [[unlikely]] {
+                save();
+                Refill();
+                load();
+            }
+            if (bitCount >= kTableBits) [[likely]] {
+                TableEntry entry = tables.primary[colour][bits & ((1u << kPrimaryBits) - 1)];
+                if (entry.kind == kLeafLong) entry = tables.table[colour][bits & ((1u << kTableBits) - 1)];
                 run = entry.run;
-                switch (entry.kind) {
-                    case kLeafRun: outcome = Outcome::kRun; break;
-                    case kLeafMakeUp: outcome = Outcome::kMakeUp; break;
-                    case kLeafEol: outcome = Outcome::kEol; break;
-                    case kLeafInvalid: outcome = Outcome::kInvalid; break;
-                    default: {
-                        // Thirteen 0 bits so far: the EOL ends at the next 1 bit.
-                        outcome = Outcome::kEol;
-                        for (;;) {
-                            if (bitCount_ == 0 && !Refill()) {
-                                outcome = Outcome::kEndOfData;
-                                break;
-                            }
-                            if (bits_ == 0) {
-                                bits_ = 0;
-                                bitCount_ = 0;
-                                continue;
-                            }
-                            Consume(std::countr_zero(bits_) + 1);
+                if (entry.kind <= kLeafMakeUp) [[likely]] {
+                    bits >>= entry.length;
+                    bitCount -= entry.length;
+                    if (count + run <= kLinePixels) [[likely]] {
+                        pixels.Put(run, colour == 1 ? ~std::uint64_t{0} : 0);
+                        count += run;
+                    } else {
+                        count = kOverLongCount;
+                    }
+                    if (entry.kind == kLeafRun) colour ^= 1;
+                    continue;
+                }
+                if (entry.kind == kLeafInvalid) {
+                    bits >>= entry.length;
+                    bitCount -= entry.length;
+                    outcome = Outcome::kInvalid;
+                } else {
+                    // Eleven or more 0 bits: the EOL ends at the next 1 bit.
+                    outcome = Outcome::kEol;
+                    for (;;) {
+                        if (bits != 0) {
+                            const int skipped = std::countr_zero(bits) + 1;
+                            bits = skipped < 64 ? bits >> skipped : 0;
+                            bitCount -= skipped;
+                            break;
+                        }
+                        bits_ = 0;
+                        bitCount_ = 0;
+                        const bool more = Refill();
+                        load();
+                        if (!more) {
+                            outcome = Outcome::kEndOfData;
                             break;
                         }
                     }
                 }
             } else {
                 // The last few bits of the data.
-                outcome = RecognizeSlow(white, run);
-            }
-            switch (outcome) {
-                case Outcome::kRun:
-                case Outcome::kMakeUp:
+                save();
+                outcome = RecognizeSlow(colour == 1, run);
+                load();
+                if (outcome == Outcome::kRun || outcome == Outcome::kMakeUp) {
                     if (count + run <= kLinePixels) {
-                        if (!white) PaintBlack(out, count, run);
+                        pixels.Put(run, colour == 1 ? ~std::uint64_t{0} : 0);
                         count += run;
                     } else {
                         count = kOverLongCount;
                     }
-                    if (outcome == Outcome::kRun) white = !white;
-                    break;
-                case Outcome::kEol:
-                    if (count <= kLinePixels) {
-                        CompleteLine(out, capacity);
-                        return kLineBytes;
-                    }
-                    restart = true;
-                    break;
-                case Outcome::kInvalid:
-                    if (!Synchronize()) return 0;
-                    restart = true;
-                    break;
-                case Outcome::kEndOfData:
-                    // A complete last line whose EOL is missing (pages written
-                    // without the closing EOLs) still counts.
-                    if (count == kLinePixels) {
-                        CompleteLine(out, capacity);
-                        return kLineBytes;
-                    }
-                    return 0;
+                    if (outcome == Outcome::kRun) colour ^= 1;
+                    continue;
+                }
             }
+            save();
+            if (outcome == Outcome::kEol) {
+                if (count <= kLinePixels) {
+                    pixels.FinishWhite();
+                    CompleteLine(out, capacity);
+                    return kLineBytes;
+                }
+                break;  // an over-long line is dropped
+            }
+            if (outcome == Outcome::kInvalid) {
+                const bool synchronized = Synchronize();
+                load();
+                if (!synchronized) return 0;
+                break;
+            }
+            // End of data: a complete last line whose EOL is missing (pages
+            // written without the closing EOLs) still counts.
+            if (count == kLinePixels) {
+                pixels.FinishWhite();
+                CompleteLine(out, capacity);
+                return kLineBytes;
+            }
+            return 0;
         }
     }
 }

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "faxtiff/faxtiff.h"
 #include "faxtiff/t4_coding.h"
@@ -38,19 +38,24 @@ public:
     // Returns 1, or 0 when it cannot be allocated.
     int CreateImage(int lines);
 
-    std::uint8_t* Image() { return hasImage_ ? image_.data() : nullptr; }
-    const std::uint8_t* Image() const { return hasImage_ ? image_.data() : nullptr; }
+    std::uint8_t* Image() { return hasImage_ ? image_.get() : nullptr; }
+    const std::uint8_t* Image() const { return hasImage_ ? image_.get() : nullptr; }
     int ImageLines() const { return imageLines_; }
-    std::size_t ImageBytes() const { return hasImage_ ? image_.size() : 0; }
+    std::size_t ImageBytes() const { return hasImage_ ? static_cast<std::size_t>(imageLines_) * FAX_LINE_BYTES : 0; }
     bool HasImage() const { return hasImage_; }
+    // Frees the image and its memory.
     void FreeImage();
 
 private:
     static int FetchCodedBytes(void* context, std::uint8_t* destination, int wanted);
+    // Room for an image of `lines` lines, its content undefined; the memory
+    // of an earlier image is reused when it is large enough.
+    bool Reserve(int lines);
 
     int boundHandle_ = -1;
     bool hasImage_ = false;
     int imageLines_ = 0;
-    std::vector<std::uint8_t> image_;
+    std::unique_ptr<std::uint8_t[]> image_;
+    std::size_t capacityBytes_ = 0;
     faxtiff::T4LineDecoder decoder_;
 };

@@ -29,10 +29,10 @@ using CodedByteSource = int (*)(void* context, std::uint8_t* destination, int wa
 // EOL (everything before it is skipped); each line ends at the EOL that
 // follows it. A line with more than 1728 pixels or with a damaged code is
 // dropped, a shorter one is completed in white. The supply is read in blocks
-// of 1024 bytes; no memory is allocated.
+// of 16 KB; no memory is allocated.
 class FAXTIFF_API T4LineDecoder {
 public:
-    static constexpr int kBlockBytes = 1024;
+    static constexpr int kBlockBytes = 16384;
 
     // lsbFirst: bytes are taken as they are (fill order 2); otherwise each
     // byte is bit-reversed first (fill order 1).
@@ -56,7 +56,7 @@ private:
     bool Synchronize();
     bool SynchronizeSlow();
     void Consume(int bits) {
-        bits_ >>= bits;
+        bits_ = bits < 64 ? bits_ >> bits : 0;
         bitCount_ -= bits;
     }
 
