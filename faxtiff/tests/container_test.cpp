@@ -1,6 +1,8 @@
 // The TIFF fax container: the bytes it writes, the handle table, and how it
 // reads (and refuses) directories written by others, damaged or forged.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -466,6 +468,79 @@ TEST_F(ContainerTest, FilesAreNotSharedAndCreateNeverFollowsALink) {
     struct stat info {};
     ASSERT_EQ(::stat(link.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Files may not grow beyond a limit while it lives (writes past it fail with
+// EFBIG instead of raising SIGXFSZ).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        ::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(ContainerTest, WriteFailuresAreReportedNotSwallowed) {
+    const fs::path path = File("full.fax");
+    const Bytes busy = faxtest::RandomLine(3, 50);
+    int handle = -1;
+    int failedAt = -1;
+    int closed = 0;
+    {
+        FileSizeLimit limit(16 * 1024);
+        ASSERT_EQ(tiffCreateFile(path.c_str(), &handle), 0);
+        tagFaxPageInfo page = FaxStandardPage(1);
+        ASSERT_EQ(tiffAppendPage(handle, &page), 0);
+        for (int line = 0; line < 5000 && failedAt < 0; ++line) {
+            if (tiffEncodeLine(handle, busy.data(), faxtest::kLineBytes, 1) != 0) failedAt = line;
+        }
+        closed = tiffCloseFile(handle);
+    }
+    EXPECT_GT(failedAt, 0) << "the lines beyond the limit are refused";
+    EXPECT_EQ(closed, -1);
+
+    // The converter takes that as a failure and removes its output.
+    const fs::path ovk = File("big.ovk");
+    std::string stream = "<startpage>";
+    for (int i = 0; i < 2000; ++i) stream += "<sendblock 216>" + std::string(216, static_cast<char>(i % 7 == 0 ? 0x55 : 0x0F));
+    stream += "<stoppage>";
+    faxtest::WriteFileText(ovk, stream);
+    int converted = 0;
+    {
+        FileSizeLimit limit(64 * 1024);
+        converted = tiffConvertOvk(ovk.c_str(), path.c_str());
+    }
+    EXPECT_EQ(converted, -1);
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(ContainerTest, DescriptorSeesEveryLineWrittenSoFar) {
+    const fs::path path = File("handle.fax");
+    int handle = -1;
+    ASSERT_EQ(tiffCreateFile(path.c_str(), &handle), 0);
+    tagFaxPageInfo page = FaxStandardPage(1);
+    ASSERT_EQ(tiffAppendPage(handle, &page), 0);
+    const Bytes white = faxtest::WhiteLine();
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(tiffEncodeLine(handle, white.data(), faxtest::kLineBytes, 1), 0);
+    int fd = -1;
+    ASSERT_EQ(tiffGetFileHandle(handle, &fd), 0);
+    struct stat info {};
+    ASSERT_EQ(::fstat(fd, &info), 0);
+    EXPECT_EQ(info.st_size, 8 + 214 + 2 + 3 * 5);
+    EXPECT_EQ(tiffCloseFile(handle), 0);
 }
 
 }  // namespace
