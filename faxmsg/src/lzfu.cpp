@@ -303,12 +303,21 @@ struct RtfCompressor::State {
     }
 };
 
-RtfCompressor::RtfCompressor() : state_(std::make_unique<State>()) {}
+RtfCompressor::RtfCompressor() noexcept {
+    try {
+        state_ = std::make_unique<State>();
+    } catch (const std::bad_alloc&) {
+        // Left without state: the compressor reports itself failed.
+    }
+}
 RtfCompressor::~RtfCompressor() = default;
 RtfCompressor::RtfCompressor(RtfCompressor&&) noexcept = default;
 RtfCompressor& RtfCompressor::operator=(RtfCompressor&&) noexcept = default;
 
 bool RtfCompressor::Write(std::span<const std::uint8_t> raw) noexcept {
+    if (!state_) {
+        return false;
+    }
     State& s = *state_;
     if (s.failed || s.finished) {
         return false;
@@ -340,6 +349,9 @@ bool RtfCompressor::Write(std::string_view raw) noexcept {
 }
 
 bool RtfCompressor::TakeContent(std::vector<std::uint8_t>& out) noexcept {
+    if (!state_) {
+        return false;
+    }
     State& s = *state_;
     try {
         out.insert(out.end(), s.content.begin(), s.content.end());
@@ -351,6 +363,9 @@ bool RtfCompressor::TakeContent(std::vector<std::uint8_t>& out) noexcept {
 }
 
 bool RtfCompressor::Finish(CompressedRtfHeader& header) noexcept {
+    if (!state_) {
+        return false;
+    }
     State& s = *state_;
     if (s.failed) {
         return false;
@@ -397,22 +412,18 @@ std::vector<std::uint8_t> RtfCompressor::FinishBlob() noexcept {
     }
 }
 
-bool RtfCompressor::failed() const noexcept { return state_->failed; }
+bool RtfCompressor::failed() const noexcept { return !state_ || state_->failed; }
 
 std::uint64_t RtfCompressor::rawSize() const noexcept {
-    return state_->End() - kInitialDictionarySize;
+    return state_ ? state_->End() - kInitialDictionarySize : 0;
 }
 
 std::vector<std::uint8_t> CompressRtf(std::span<const std::uint8_t> raw) noexcept {
-    try {
-        RtfCompressor compressor;
-        if (!compressor.Write(raw)) {
-            return {};
-        }
-        return compressor.FinishBlob();
-    } catch (const std::bad_alloc&) {
+    RtfCompressor compressor;
+    if (!compressor.Write(raw)) {
         return {};
     }
+    return compressor.FinishBlob();
 }
 
 // ------------------------------------------------------------------ reading

@@ -46,7 +46,7 @@ struct FAXMSG_API CompressedRtfHeader {
 // then the header from Finish in front) or keep it all (FinishBlob).
 class FAXMSG_API RtfCompressor {
 public:
-    RtfCompressor();
+    RtfCompressor() noexcept;
     ~RtfCompressor();
     RtfCompressor(const RtfCompressor&) = delete;
     RtfCompressor& operator=(const RtfCompressor&) = delete;
