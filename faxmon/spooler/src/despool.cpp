@@ -105,9 +105,14 @@ std::vector<std::u16string> LoadedMonitor::Ports() const {
 
 void EnsureDefaultMonitor() {
     if (!Monitors().empty()) return;
-    fs::path library = ov::ProgramDirectory() / kDefaultMonitorLibrary;
-    std::error_code ec;
-    if (fs::is_regular_file(library, ec)) AddMonitor(kDefaultMonitorName, library);
+    // Beside the program in a build, in ../lib when installed.
+    for (const fs::path& dir : {ov::ProgramDirectory(), ov::ProgramDirectory().parent_path() / "lib"}) {
+        std::error_code ec;
+        if (fs::is_regular_file(dir / kDefaultMonitorLibrary, ec)) {
+            AddMonitor(kDefaultMonitorName, dir / kDefaultMonitorLibrary);
+            return;
+        }
+    }
 }
 
 PrintOutcome PrintStream(const std::string& printerName, const std::string& document,

@@ -95,8 +95,8 @@ PrintOutcome PrintStream(const std::string& printer, const std::string& document
                          const std::string& user, std::istream& data,
                          std::size_t blockSize = 4096);
 
-// The monitor library installed beside the running program (libfaxmon.so),
-// registered as monitor "Kestrin-Fax" when no monitor is registered yet.
+// The monitor library installed beside the running program (libfaxmon.so,
+// or in ../lib), registered as monitor "Kestrin-Fax" when no monitor is registered yet.
 void EnsureDefaultMonitor();
 
 }  // namespace ov::spool
