@@ -453,12 +453,19 @@ Status WriteFile(const Message& message, const std::filesystem::path& path,
     if (Status s = WriteAll(file.get(), bytes); !s) return s;
     if (::fsync(file.get()) != 0) return IoError("cannot flush " + temporary.string(), errno);
     if (file.Close() != 0) return IoError("cannot close " + temporary.string(), errno);
-    // link() never replaces an existing name, which makes the final step
-    // exclusive as well as atomic.
-    if (::link(temporary.c_str(), path.c_str()) != 0) {
+    if (options.replaceExisting) {
+        // rename() swaps the name over atomically and replaces a link itself.
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            return IoError("cannot create " + path.string(), errno);
+    } else if (::link(temporary.c_str(), path.c_str()) != 0) {
+        // link() never replaces an existing name: exclusive as well as atomic.
         if (errno == EEXIST) return {ErrorCode::kFileExists, path.string() + " already exists"};
         return IoError("cannot create " + path.string(), errno);
     }
+    // Make the new name itself durable; not every file system can sync a
+    // directory, and the file is complete either way.
+    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
     return Status::Ok();
 }
 

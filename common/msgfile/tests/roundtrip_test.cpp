@@ -235,6 +235,20 @@ TEST(WriteFile, NeverReplacesOrFollowsWhatIsThere) {
     // No temporary file is left behind in either case.
     EXPECT_EQ(DirectoryNames(dir.path()), (std::vector<std::string>{"link.msg", "taken.msg"}));
 
+    // A name reserved beforehand may be taken over when the caller says so;
+    // a link there is replaced, not followed.
+    WriteOptions replace;
+    replace.replaceExisting = true;
+    ASSERT_TRUE(WriteMsgFile(SampleFax(), existing, replace));
+    ASSERT_TRUE(WriteMsgFile(SampleFax(), link, replace));
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    Bytes expected;
+    ASSERT_TRUE(BuildMsgFile(SampleFax(), expected));
+    EXPECT_TRUE(ReadFileBytes(existing) == expected);
+    EXPECT_TRUE(ReadFileBytes(link) == expected);
+    EXPECT_EQ(DirectoryNames(dir.path()), (std::vector<std::string>{"link.msg", "taken.msg"}));
+
     status = WriteMsgFile(SampleFax(), dir.path() / "missing" / "x.msg");
     EXPECT_EQ(status.code, ErrorCode::kIoError);
     EXPECT_FALSE(status.message.empty());

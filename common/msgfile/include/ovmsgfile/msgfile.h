@@ -174,6 +174,12 @@ struct WriteOptions {
     // bytes are taken as Windows-1252. Programs pass the platform layer's
     // ov::AnsiToUtf16 so the configured system code page applies.
     std::function<std::u16string(std::string_view)> ansiToUtf16;
+
+    // WriteMsgFile only: replace a file already at the path (one whose name
+    // was reserved beforehand, say by creating it empty) instead of failing
+    // with kFileExists. The replacement is still atomic, and a link at the
+    // path is replaced, never written through.
+    bool replaceExisting = false;
 };
 
 // Builds the file in memory. Empty strings are left out (the format does
@@ -183,7 +189,7 @@ Status BuildMsgFile(const Message& message, Bytes& out, const WriteOptions& opti
 // Writes the file at path. The file appears complete or not at all: the bytes
 // go to an exclusively created hidden file in the same directory (mode 0600,
 // links not followed) that is then linked to its name. An existing file of
-// that name is never replaced (kFileExists).
+// that name is not replaced (kFileExists) unless options.replaceExisting.
 Status WriteMsgFile(const Message& message, const std::filesystem::path& path,
                     const WriteOptions& options = {}) noexcept;
 
