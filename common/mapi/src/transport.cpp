@@ -111,6 +111,48 @@ mf::PropertyList ToFileProperties(const PropMap& props, Names& names) {
 
 }  // namespace
 
+// The message in the file's terms, with the properties a submission sets.
+PropMap FileProps(Profile& profile, const MessageRecord& record, bool submission, mf::Message& file) {
+    // The file carries what the message holds plus what readers expect to
+    // find computed (display lists, attachment flag).
+    PropMap props = record.props;
+    PropMap computed;
+    AddMessageComputed(profile, record, false, computed);
+    for (ULONG tag : {PR_DISPLAY_TO_A, PR_DISPLAY_CC_A, PR_DISPLAY_BCC_A, PR_HASATTACH, PR_MESSAGE_FLAGS})
+        if (const Prop* prop = Find(computed, tag)) Put(props, *prop);
+    if (submission) {
+        Put(props, TimeProp(PR_CLIENT_SUBMIT_TIME, NowFileTime()));
+        LONG flags = LongOf(props, PR_MESSAGE_FLAGS).value_or(0);
+        Put(props, LongProp(PR_MESSAGE_FLAGS, (flags | MSGFLAG_READ | MSGFLAG_FROMME) &
+                                                  ~static_cast<LONG>(MSGFLAG_UNSENT | MSGFLAG_SUBMIT)));
+    }
+
+    Names names{profile, record.store, {}};
+    file.properties = ToFileProperties(props, names);
+    for (const PropMap& recipient : record.recipients) file.recipients.push_back({ToFileProperties(recipient, names)});
+    for (const auto& [number, attachment] : record.attachments) {
+        PropMap withNumber = attachment;
+        Put(withNumber, LongProp(PR_ATTACH_NUM, static_cast<LONG>(number)));
+        file.attachments.push_back({ToFileProperties(withNumber, names)});
+    }
+    for (const auto& [id, named] : names.known)
+        if (named) file.namedProperties.push_back(*named);
+    return props;
+}
+
+mf::WriteOptions FileOptions() {
+    mf::WriteOptions options;
+    options.ansiToUtf16 = [](std::string_view ansi) { return ov::AnsiToUtf16(ansi); };
+    return options;
+}
+
+HRESULT StatusResult(const mf::Status& status) {
+    return status.code == mf::ErrorCode::kOutOfMemory ? MAPI_E_NOT_ENOUGH_MEMORY
+           : status.code == mf::ErrorCode::kIoError   ? MAPI_E_DISK_ERROR
+           : status.code == mf::ErrorCode::kFileExists ? MAPI_E_COLLISION
+                                                      : MAPI_E_CALL_FAILED;
+}
+
 HRESULT Transport(Profile& profile, std::int64_t messageId, std::string& error) {
     HRESULT fault = faults::Check("Transport::Deliver");
     if (FAILED(fault)) {
@@ -122,33 +164,9 @@ HRESULT Transport(Profile& profile, std::int64_t messageId, std::string& error) 
         error = "the submitted message cannot be read back";
         return hr;
     }
-    // The file carries what the message holds plus what readers expect to
-    // find computed (display lists, attachment flag).
-    PropMap props = record.props;
-    PropMap computed;
-    AddMessageComputed(profile, record, false, computed);
-    for (ULONG tag : {PR_DISPLAY_TO_A, PR_DISPLAY_CC_A, PR_DISPLAY_BCC_A, PR_HASATTACH, PR_MESSAGE_FLAGS})
-        if (const Prop* prop = Find(computed, tag)) Put(props, *prop);
-    std::int64_t now = NowFileTime();
-    Put(props, TimeProp(PR_CLIENT_SUBMIT_TIME, now));
-    LONG flags = LongOf(props, PR_MESSAGE_FLAGS).value_or(0);
-    Put(props, LongProp(PR_MESSAGE_FLAGS, (flags | MSGFLAG_READ | MSGFLAG_FROMME) &
-                                              ~static_cast<LONG>(MSGFLAG_UNSENT | MSGFLAG_SUBMIT)));
-
-    Names names{profile, record.store, {}};
     mf::Message file;
-    file.properties = ToFileProperties(props, names);
-    for (const PropMap& recipient : record.recipients) file.recipients.push_back({ToFileProperties(recipient, names)});
-    for (const auto& [number, attachment] : record.attachments) {
-        PropMap withNumber = attachment;
-        Put(withNumber, LongProp(PR_ATTACH_NUM, static_cast<LONG>(number)));
-        file.attachments.push_back({ToFileProperties(withNumber, names)});
-    }
-    for (const auto& [id, named] : names.known)
-        if (named) file.namedProperties.push_back(*named);
-
-    mf::WriteOptions options;
-    options.ansiToUtf16 = [](std::string_view ansi) { return ov::AnsiToUtf16(ansi); };
+    PropMap props = FileProps(profile, record, true, file);
+    mf::WriteOptions options = FileOptions();
     std::filesystem::path written;
     for (int attempt = 0; attempt < 16 && written.empty(); ++attempt) {
         std::int64_t number = 0;
@@ -164,9 +182,7 @@ HRESULT Transport(Profile& profile, std::int64_t messageId, std::string& error) 
             written = path;
         } else if (status.code != mf::ErrorCode::kFileExists) {
             error = "cannot write " + path.string() + ": " + status.message;
-            return status.code == mf::ErrorCode::kOutOfMemory ? MAPI_E_NOT_ENOUGH_MEMORY
-                   : status.code == mf::ErrorCode::kIoError   ? MAPI_E_DISK_ERROR
-                                                              : MAPI_E_CALL_FAILED;
+            return StatusResult(status);
         }
     }
     if (written.empty()) {
@@ -218,3 +234,34 @@ HRESULT Transport(Profile& profile, std::int64_t messageId, std::string& error) 
 }
 
 }  // namespace ovmapi::detail
+
+namespace ovmapi {
+
+HRESULT ExportMessage(const std::vector<BYTE>& entryId, const std::filesystem::path& file, std::string& error) {
+    using namespace detail;
+    return Guarded([&]() -> HRESULT {
+        ProfilePtr profile;
+        if (HRESULT hr = Profile::Open(profile, error); FAILED(hr)) return hr;
+        EntryId id;
+        if (!ParseEntryId(entryId.data(), entryId.size(), id) || !SameUid(id.uid, profile->StoreUid()) ||
+            id.objectType != MAPI_MESSAGE) {
+            error = "not the entry identifier of a message of this profile";
+            return MAPI_E_INVALID_ENTRYID;
+        }
+        MessageRecord record;
+        if (HRESULT hr = profile->LoadMessage(id.object, record); FAILED(hr)) {
+            error = hr == MAPI_E_NOT_FOUND ? "no such message" : "cannot read the message: " + profile->Db().LastError();
+            return hr;
+        }
+        ov::msgfile::Message message;
+        FileProps(*profile, record, false, message);
+        ov::msgfile::Status status = ov::msgfile::WriteMsgFile(message, file, FileOptions());
+        if (!status.ok()) {
+            error = "cannot write " + file.string() + ": " + status.message;
+            return StatusResult(status);
+        }
+        return S_OK;
+    });
+}
+
+}  // namespace ovmapi

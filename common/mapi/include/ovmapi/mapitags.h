@@ -228,3 +228,9 @@
 #define PR_FORM_VERSION PROP_TAG(PT_TSTRING, 0x3301)
 #define PR_FORM_VERSION_A PROP_TAG(PT_STRING8, 0x3301)
 #define PR_FORM_VERSION_W PROP_TAG(PT_UNICODE, 0x3301)
+
+namespace ovmapi {
+// "PR_SUBJECT" for a tag of that id (any type), or null for ids without a
+// published name.
+const char* PropertyName(ULONG tag);
+}  // namespace ovmapi

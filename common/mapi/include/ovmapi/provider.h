@@ -37,6 +37,10 @@ HRESULT ClearDefaultStore();
 // 0x8000-0xFFFE by default); names beyond are refused with PT_ERROR.
 HRESULT SetNamedPropertyLimit(unsigned limit);
 
+// Writes a saved message of the profile as an Outlook item file (.msg), as
+// the transport does; the file must not exist yet.
+HRESULT ExportMessage(const std::vector<BYTE>& entryId, const std::filesystem::path& file, std::string& error);
+
 // ------------------------------------------------------------ form registry
 struct FormRegistration {
     std::string messageClass;
