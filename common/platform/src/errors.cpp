@@ -1,4 +1,7 @@
 // The thread's last error, as Win32 keeps it.
+#include <new>
+
+#include "internal.h"
 #include "ovplatform/win32.h"
 
 namespace {
@@ -11,3 +14,17 @@ DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD error) { tLastError = error; }
 
 }  // extern "C"
+
+namespace ov::detail {
+
+void SetErrorFromCurrentException() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (...) {
+        SetLastError(ERROR_GEN_FAILURE);
+    }
+}
+
+}  // namespace ov::detail

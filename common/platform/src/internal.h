@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <new>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -89,5 +90,44 @@ LONG ReadRegistryString(HKEY root, const std::string& subKey, const char* valueN
 
 // The path of a module loaded by LoadLibraryA, empty when unknown.
 std::string LoadedModulePath(HMODULE module);
+
+}  // namespace ov::detail
+
+namespace ov::detail {
+
+// The Win32-shaped calls never let an exception out: a failure inside (in
+// practice only running out of memory) becomes the call's failure result.
+void SetErrorFromCurrentException() noexcept;
+
+template <typename Result, typename Body>
+Result NoThrow(Result onFailure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        SetErrorFromCurrentException();
+        return onFailure;
+    }
+}
+
+template <typename Body>
+void NoThrowVoid(Body&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+        SetErrorFromCurrentException();
+    }
+}
+
+// Registry calls return their error instead of setting it.
+template <typename Body>
+LONG NoThrowStatus(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return ERROR_OUTOFMEMORY;
+    } catch (...) {
+        return ERROR_GEN_FAILURE;
+    }
+}
 
 }  // namespace ov::detail

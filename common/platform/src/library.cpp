@@ -52,74 +52,80 @@ std::string LoadedModulePath(HMODULE module) {
 extern "C" {
 
 HMODULE LoadLibraryA(const char* path) {
-    if (path == nullptr || *path == '\0') {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    const std::filesystem::path file = LocateModule(path);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return nullptr;
-    }
-    std::lock_guard lock(gModulesMutex);
-    LoadedModule& module = gModules[handle];
-    module.path = std::filesystem::absolute(file, ec).lexically_normal().string();
-    ++module.loads;
-    SetLastError(ERROR_SUCCESS);
-    return handle;
+    return ov::detail::NoThrow<HMODULE>(nullptr, [&]() -> HMODULE {
+        if (path == nullptr || *path == '\0') {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        const std::filesystem::path file = LocateModule(path);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(file, ec)) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return nullptr;
+        }
+        std::lock_guard lock(gModulesMutex);
+        LoadedModule& module = gModules[handle];
+        module.path = std::filesystem::absolute(file, ec).lexically_normal().string();
+        ++module.loads;
+        SetLastError(ERROR_SUCCESS);
+        return handle;
+    });
 }
 
 FARPROC GetProcAddress(HMODULE module, const char* name) {
-    // Names below 0x10000 are ordinals, which no library here exports.
-    if (name == nullptr || reinterpret_cast<std::uintptr_t>(name) < 0x10000) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    {
-        std::lock_guard lock(gModulesMutex);
-        if (module != nullptr && gModules.find(module) == gModules.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return nullptr;
-        }
-    }
-    void* symbol = ::dlsym(module != nullptr ? module : RTLD_DEFAULT, name);
-    if (symbol == nullptr) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    if (module != nullptr) {
-        // dlsym also searches the library's dependencies; an export counts only
-        // when the library itself defines it, as on Windows.
-        struct link_map* map = nullptr;
-        Dl_info info{};
-        if (::dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
-            ::dladdr(symbol, &info) != 0 && info.dli_fbase != nullptr &&
-            reinterpret_cast<std::uintptr_t>(info.dli_fbase) != map->l_addr) {
+    return ov::detail::NoThrow<FARPROC>(nullptr, [&]() -> FARPROC {
+        // Names below 0x10000 are ordinals, which no library here exports.
+        if (name == nullptr || reinterpret_cast<std::uintptr_t>(name) < 0x10000) {
             SetLastError(ERROR_PROC_NOT_FOUND);
             return nullptr;
         }
-    }
-    return reinterpret_cast<FARPROC>(symbol);
+        {
+            std::lock_guard lock(gModulesMutex);
+            if (module != nullptr && gModules.find(module) == gModules.end()) {
+                SetLastError(ERROR_INVALID_HANDLE);
+                return nullptr;
+            }
+        }
+        void* symbol = ::dlsym(module != nullptr ? module : RTLD_DEFAULT, name);
+        if (symbol == nullptr) {
+            SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+        if (module != nullptr) {
+            // dlsym also searches the library's dependencies; an export counts only
+            // when the library itself defines it, as on Windows.
+            struct link_map* map = nullptr;
+            Dl_info info{};
+            if (::dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr &&
+                ::dladdr(symbol, &info) != 0 && info.dli_fbase != nullptr &&
+                reinterpret_cast<std::uintptr_t>(info.dli_fbase) != map->l_addr) {
+                SetLastError(ERROR_PROC_NOT_FOUND);
+                return nullptr;
+            }
+        }
+        return reinterpret_cast<FARPROC>(symbol);
+    });
 }
 
 BOOL FreeLibrary(HMODULE module) {
-    std::lock_guard lock(gModulesMutex);
-    auto it = gModules.find(module);
-    if (it == gModules.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (--it->second.loads == 0) {
-        gModules.erase(it);
-    }
-    ::dlclose(module);
-    return TRUE;
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        std::lock_guard lock(gModulesMutex);
+        auto it = gModules.find(module);
+        if (it == gModules.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (--it->second.loads == 0) {
+            gModules.erase(it);
+        }
+        ::dlclose(module);
+        return TRUE;
+    });
 }
 
 }  // extern "C"

@@ -288,23 +288,25 @@ void SetFileChooserAnswers(std::vector<std::optional<std::string>> answers) {
 extern "C" {
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style) {
-    ov::MessageBoxRecord box;
-    box.text = text != nullptr ? text : "";
-    box.caption = caption != nullptr ? caption : "Error";
-    box.style = style;
-    box.owner = owner;
-    try {
-        box.answer = ov::CurrentPresenter()->Present(box);
-    } catch (...) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return 0;
-    }
-    {
-        std::lock_guard lock(ov::gPresenterMutex);
-        ov::gShown.push_back(box);
-    }
-    ov::AppendToLog(box);
-    return box.answer;
+    return ov::detail::NoThrow<int>(0, [&]() -> int {
+        ov::MessageBoxRecord box;
+        box.text = text != nullptr ? text : "";
+        box.caption = caption != nullptr ? caption : "Error";
+        box.style = style;
+        box.owner = owner;
+        try {
+            box.answer = ov::CurrentPresenter()->Present(box);
+        } catch (...) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return 0;
+        }
+        {
+            std::lock_guard lock(ov::gPresenterMutex);
+            ov::gShown.push_back(box);
+        }
+        ov::AppendToLog(box);
+        return box.answer;
+    });
 }
 
 }  // extern "C"

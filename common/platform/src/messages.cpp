@@ -302,227 +302,251 @@ void LetMessagesRun(DWORD milliseconds) {
 extern "C" {
 
 UINT RegisterWindowMessageA(const char* name) {
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return RegisterName(ov::AnsiToUtf8(name));
+    return ov::detail::NoThrow<UINT>(0, [&]() -> UINT {
+        if (name == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        return RegisterName(ov::AnsiToUtf8(name));
+    });
 }
 
 UINT RegisterWindowMessageW(const WCHAR* name) {
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return RegisterName(ov::Utf16ToUtf8(name));
+    return ov::detail::NoThrow<UINT>(0, [&]() -> UINT {
+        if (name == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        return RegisterName(ov::Utf16ToUtf8(name));
+    });
 }
 
 HWND CreateMessageWindow(const char*, const char*, WNDPROC procedure) {
-    auto window = std::make_shared<Window>();
-    window->threadId = CurrentThreadId();
-    window->procedure = procedure;
-    {
+    return ov::detail::NoThrow<HWND>(nullptr, [&]() -> HWND {
+        auto window = std::make_shared<Window>();
+        window->threadId = CurrentThreadId();
+        window->procedure = procedure;
+        {
+            std::lock_guard lock(gWindowsMutex);
+            window->hwnd = (static_cast<std::uintptr_t>(::getpid()) << 24) | (++gWindowCounter & 0xFFFFFF);
+        }
+        const auto path = WindowsSocketDirectory() / SocketName(window->hwnd);
+        SocketAddress address;
+        window->socket.reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!window->socket.valid() || !MakeAddress(path, address)) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return nullptr;
+        }
+        ::unlink(path.c_str());  // left by an earlier process that had our pid
+        if (::bind(window->socket.get(), reinterpret_cast<const sockaddr*>(&address.address),
+                   address.length) != 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        window->socketPath = path;
+        ::chmod(path.c_str(), 0600);
+        QueueOf(window->threadId, true);
         std::lock_guard lock(gWindowsMutex);
-        window->hwnd = (static_cast<std::uintptr_t>(::getpid()) << 24) | (++gWindowCounter & 0xFFFFFF);
-    }
-    const auto path = WindowsSocketDirectory() / SocketName(window->hwnd);
-    SocketAddress address;
-    window->socket.reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!window->socket.valid() || !MakeAddress(path, address)) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return nullptr;
-    }
-    ::unlink(path.c_str());  // left by an earlier process that had our pid
-    if (::bind(window->socket.get(), reinterpret_cast<const sockaddr*>(&address.address),
-               address.length) != 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    window->socketPath = path;
-    ::chmod(path.c_str(), 0600);
-    QueueOf(window->threadId, true);
-    std::lock_guard lock(gWindowsMutex);
-    gWindows.emplace(window->hwnd, window);
-    return reinterpret_cast<HWND>(window->hwnd);
+        gWindows.emplace(window->hwnd, window);
+        return reinterpret_cast<HWND>(window->hwnd);
+    });
 }
 
 BOOL DestroyWindow(HWND handle) {
-    std::shared_ptr<Window> window;
-    {
-        std::lock_guard lock(gWindowsMutex);
-        auto it = gWindows.find(reinterpret_cast<std::uintptr_t>(handle));
-        if (it == gWindows.end() || it->second->threadId != CurrentThreadId()) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        std::shared_ptr<Window> window;
+        {
+            std::lock_guard lock(gWindowsMutex);
+            auto it = gWindows.find(reinterpret_cast<std::uintptr_t>(handle));
+            if (it == gWindows.end() || it->second->threadId != CurrentThreadId()) {
+                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+                return FALSE;
+            }
+            window = it->second;
         }
-        window = it->second;
-    }
-    if (window->procedure != nullptr) {
-        window->procedure(handle, WM_DESTROY, 0, 0);
-    }
-    {
-        std::lock_guard lock(gWindowsMutex);
-        gWindows.erase(window->hwnd);
-    }
-    if (auto queue = QueueOf(CurrentThreadId(), false)) {
-        std::lock_guard lock(queue->mutex);
-        std::erase_if(queue->messages, [&](const MSG& msg) { return msg.hwnd == handle; });
-    }
-    return TRUE;
+        if (window->procedure != nullptr) {
+            window->procedure(handle, WM_DESTROY, 0, 0);
+        }
+        {
+            std::lock_guard lock(gWindowsMutex);
+            gWindows.erase(window->hwnd);
+        }
+        if (auto queue = QueueOf(CurrentThreadId(), false)) {
+            std::lock_guard lock(queue->mutex);
+            std::erase_if(queue->messages, [&](const MSG& msg) { return msg.hwnd == handle; });
+        }
+        return TRUE;
+    });
 }
 
 BOOL IsWindow(HWND handle) {
-    const auto value = reinterpret_cast<std::uintptr_t>(handle);
-    if (value == 0 || value == kBroadcast) {
-        return FALSE;
-    }
-    if (PidOfWindow(value) == ::getpid()) {
-        std::lock_guard lock(gWindowsMutex);
-        return gWindows.count(value) != 0 ? TRUE : FALSE;
-    }
-    std::error_code ec;
-    return std::filesystem::exists(WindowsSocketDirectory() / SocketName(value), ec) &&
-                   ProcessAlive(PidOfWindow(value))
-               ? TRUE
-               : FALSE;
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        const auto value = reinterpret_cast<std::uintptr_t>(handle);
+        if (value == 0 || value == kBroadcast) {
+            return FALSE;
+        }
+        if (PidOfWindow(value) == ::getpid()) {
+            std::lock_guard lock(gWindowsMutex);
+            return gWindows.count(value) != 0 ? TRUE : FALSE;
+        }
+        std::error_code ec;
+        return std::filesystem::exists(WindowsSocketDirectory() / SocketName(value), ec) &&
+                       ProcessAlive(PidOfWindow(value))
+                   ? TRUE
+                   : FALSE;
+    });
 }
 
 BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-    const auto value = reinterpret_cast<std::uintptr_t>(handle);
-    if (value == 0) {
-        return PostThreadMessageA(CurrentThreadId(), message, wParam, lParam);
-    }
-    WireMessage wire{kWireMagic, message, value, static_cast<std::uint64_t>(wParam),
-                     static_cast<std::int64_t>(lParam), static_cast<std::uint32_t>(::getpid()), 0};
-    if (value != kBroadcast) {
-        if (PidOfWindow(value) == ::getpid()) {
-            if (!PostToLocalWindow(value, message, wParam, lParam)) {
-                SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        const auto value = reinterpret_cast<std::uintptr_t>(handle);
+        if (value == 0) {
+            return PostThreadMessageA(CurrentThreadId(), message, wParam, lParam);
+        }
+        WireMessage wire{kWireMagic, message, value, static_cast<std::uint64_t>(wParam),
+                         static_cast<std::int64_t>(lParam), static_cast<std::uint32_t>(::getpid()), 0};
+        if (value != kBroadcast) {
+            if (PidOfWindow(value) == ::getpid()) {
+                if (!PostToLocalWindow(value, message, wParam, lParam)) {
+                    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+                    return FALSE;
+                }
+                return TRUE;
+            }
+            if (!SendWire(WindowsSocketDirectory() / SocketName(value), wire)) {
+                SetLastError(errno == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_WINDOW_HANDLE);
                 return FALSE;
             }
             return TRUE;
         }
-        if (!SendWire(WindowsSocketDirectory() / SocketName(value), wire)) {
-            SetLastError(errno == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
+        // Every window of this process, then every other window of the prefix.
+        std::vector<std::uintptr_t> local;
+        {
+            std::lock_guard lock(gWindowsMutex);
+            for (const auto& [hwnd, window] : gWindows) {
+                local.push_back(hwnd);
+            }
+        }
+        for (auto hwnd : local) {
+            PostToLocalWindow(hwnd, message, wParam, lParam);
+        }
+        const auto directory = WindowsSocketDirectory();
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.size() != 21 || name.substr(16) != ".sock") {
+                continue;
+            }
+            const auto hwnd = static_cast<std::uintptr_t>(std::strtoull(name.substr(0, 16).c_str(), nullptr, 16));
+            const pid_t pid = PidOfWindow(hwnd);
+            if (pid == ::getpid()) {
+                continue;
+            }
+            if (!SendWire(entry.path(), wire) && (errno == ECONNREFUSED || errno == ENOENT) &&
+                !ProcessAlive(pid)) {
+                // Left behind by a process that is gone.
+                ::unlink(entry.path().c_str());
+            }
         }
         return TRUE;
-    }
-    // Every window of this process, then every other window of the prefix.
-    std::vector<std::uintptr_t> local;
-    {
-        std::lock_guard lock(gWindowsMutex);
-        for (const auto& [hwnd, window] : gWindows) {
-            local.push_back(hwnd);
-        }
-    }
-    for (auto hwnd : local) {
-        PostToLocalWindow(hwnd, message, wParam, lParam);
-    }
-    const auto directory = WindowsSocketDirectory();
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() != 21 || name.substr(16) != ".sock") {
-            continue;
-        }
-        const auto hwnd = static_cast<std::uintptr_t>(std::strtoull(name.substr(0, 16).c_str(), nullptr, 16));
-        const pid_t pid = PidOfWindow(hwnd);
-        if (pid == ::getpid()) {
-            continue;
-        }
-        if (!SendWire(entry.path(), wire) && (errno == ECONNREFUSED || errno == ENOENT) &&
-            !ProcessAlive(pid)) {
-            // Left behind by a process that is gone.
-            ::unlink(entry.path().c_str());
-        }
-    }
-    return TRUE;
+    });
 }
 
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return PostMessageA(window, message, wParam, lParam);
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        return PostMessageA(window, message, wParam, lParam);
+    });
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto queue = QueueOf(threadId, threadId == CurrentThreadId());
-    if (queue == nullptr) {
-        SetLastError(ERROR_INVALID_THREAD_ID);
-        return FALSE;
-    }
-    Enqueue(*queue, MakeMessage(nullptr, message, wParam, lParam));
-    return TRUE;
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        auto queue = QueueOf(threadId, threadId == CurrentThreadId());
+        if (queue == nullptr) {
+            SetLastError(ERROR_INVALID_THREAD_ID);
+            return FALSE;
+        }
+        Enqueue(*queue, MakeMessage(nullptr, message, wParam, lParam));
+        return TRUE;
+    });
 }
 
 BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
-    if (msg == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const DWORD self = CurrentThreadId();
-    auto queue = QueueOf(self, true);
-    ReceivePending(self, *queue);
-    std::lock_guard lock(queue->mutex);
-    for (auto it = queue->messages.begin(); it != queue->messages.end(); ++it) {
-        if (Matches(*it, window, filterMin, filterMax)) {
-            *msg = *it;
-            if (removeFlags & PM_REMOVE) {
-                queue->messages.erase(it);
-            }
-            return TRUE;
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (msg == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
         }
-    }
-    return FALSE;
+        const DWORD self = CurrentThreadId();
+        auto queue = QueueOf(self, true);
+        ReceivePending(self, *queue);
+        std::lock_guard lock(queue->mutex);
+        for (auto it = queue->messages.begin(); it != queue->messages.end(); ++it) {
+            if (Matches(*it, window, filterMin, filterMax)) {
+                *msg = *it;
+                if (removeFlags & PM_REMOVE) {
+                    queue->messages.erase(it);
+                }
+                return TRUE;
+            }
+        }
+        return FALSE;
+    });
 }
 
 BOOL GetMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax) {
-    if (msg == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return -1;
-    }
-    const DWORD self = CurrentThreadId();
-    auto queue = QueueOf(self, true);
-    for (;;) {
-        if (PeekMessageA(msg, window, filterMin, filterMax, PM_REMOVE)) {
-            return msg->message == WM_QUIT ? FALSE : TRUE;
+    return ov::detail::NoThrow<BOOL>(-1, [&]() -> BOOL {
+        if (msg == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return -1;
         }
-        std::vector<pollfd> waits;
-        waits.push_back({queue->wake.get(), POLLIN, 0});
-        {
-            std::lock_guard lock(gWindowsMutex);
-            for (const auto& [hwnd, each] : gWindows) {
-                if (each->threadId == self) {
-                    waits.push_back({each->socket.get(), POLLIN, 0});
+        const DWORD self = CurrentThreadId();
+        auto queue = QueueOf(self, true);
+        for (;;) {
+            if (PeekMessageA(msg, window, filterMin, filterMax, PM_REMOVE)) {
+                return msg->message == WM_QUIT ? FALSE : TRUE;
+            }
+            std::vector<pollfd> waits;
+            waits.push_back({queue->wake.get(), POLLIN, 0});
+            {
+                std::lock_guard lock(gWindowsMutex);
+                for (const auto& [hwnd, each] : gWindows) {
+                    if (each->threadId == self) {
+                        waits.push_back({each->socket.get(), POLLIN, 0});
+                    }
                 }
             }
+            // A bounded wait, so a window created meanwhile is also watched.
+            ::poll(waits.data(), waits.size(), 100);
+            std::uint64_t count = 0;
+            [[maybe_unused]] auto got = ::read(queue->wake.get(), &count, sizeof count);
         }
-        // A bounded wait, so a window created meanwhile is also watched.
-        ::poll(waits.data(), waits.size(), 100);
-        std::uint64_t count = 0;
-        [[maybe_unused]] auto got = ::read(queue->wake.get(), &count, sizeof count);
-    }
+    });
 }
 
 BOOL TranslateMessage(const MSG*) { return FALSE; }  // no keyboard input here
 
 LRESULT DispatchMessageA(const MSG* msg) {
-    if (msg == nullptr || msg->hwnd == nullptr) {
-        return 0;
-    }
-    WNDPROC procedure = nullptr;
-    {
-        std::lock_guard lock(gWindowsMutex);
-        auto it = gWindows.find(reinterpret_cast<std::uintptr_t>(msg->hwnd));
-        if (it == gWindows.end()) {
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (msg == nullptr || msg->hwnd == nullptr) {
             return 0;
         }
-        procedure = it->second->procedure;
-    }
-    return procedure != nullptr ? procedure(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
+        WNDPROC procedure = nullptr;
+        {
+            std::lock_guard lock(gWindowsMutex);
+            auto it = gWindows.find(reinterpret_cast<std::uintptr_t>(msg->hwnd));
+            if (it == gWindows.end()) {
+                return 0;
+            }
+            procedure = it->second->procedure;
+        }
+        return procedure != nullptr ? procedure(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
+    });
 }
 
 void PostQuitMessage(int exitCode) {
-    PostThreadMessageA(CurrentThreadId(), WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+    ov::detail::NoThrowVoid([&] {
+        PostThreadMessageA(CurrentThreadId(), WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+    });
 }
 
 DWORD GetCurrentThreadId() { return CurrentThreadId(); }

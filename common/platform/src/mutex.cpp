@@ -225,117 +225,127 @@ DWORD Acquire(MutexObject& object, DWORD milliseconds) {
 extern "C" {
 
 HANDLE CreateMutexA(void*, BOOL initialOwner, const char* name) {
-    std::shared_ptr<MutexObject> object;
-    bool existed = false;
-    HANDLE handle = nullptr;
-    {
-        std::lock_guard lock(gTableMutex);
-        if (name == nullptr) {
-            object = std::make_shared<MutexObject>();
-        } else {
-            if (std::strlen(name) > kMaxMutexName) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return nullptr;
-            }
-            const std::string key = (ov::RunDirectory() / "mutex").string() + '\n' + name;
-            if (auto it = gNamedObjects.find(key); it != gNamedObjects.end()) {
-                object = it->second;
-                existed = true;
+    return ov::detail::NoThrow<HANDLE>(nullptr, [&]() -> HANDLE {
+        std::shared_ptr<MutexObject> object;
+        bool existed = false;
+        HANDLE handle = nullptr;
+        {
+            std::lock_guard lock(gTableMutex);
+            if (name == nullptr) {
+                object = std::make_shared<MutexObject>();
             } else {
-                object = Attach(name, true, existed);
-                if (object == nullptr) {
+                if (std::strlen(name) > kMaxMutexName) {
+                    SetLastError(ERROR_INVALID_PARAMETER);
                     return nullptr;
                 }
-                gNamedObjects.emplace(key, object);
+                const std::string key = (ov::RunDirectory() / "mutex").string() + '\n' + name;
+                if (auto it = gNamedObjects.find(key); it != gNamedObjects.end()) {
+                    object = it->second;
+                    existed = true;
+                } else {
+                    object = Attach(name, true, existed);
+                    if (object == nullptr) {
+                        return nullptr;
+                    }
+                    gNamedObjects.emplace(key, object);
+                }
             }
+            handle = NewHandle(object);
         }
-        handle = NewHandle(object);
-    }
-    if (initialOwner && !existed) {
-        Acquire(*object, INFINITE);
-    }
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+        if (initialOwner && !existed) {
+            Acquire(*object, INFINITE);
+        }
+        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        return handle;
+    });
 }
 
 HANDLE OpenMutexA(DWORD, BOOL, const char* name) {
-    if (name == nullptr || std::strlen(name) > kMaxMutexName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    std::lock_guard lock(gTableMutex);
-    const std::string key = (ov::RunDirectory() / "mutex").string() + '\n' + name;
-    std::shared_ptr<MutexObject> object;
-    if (auto it = gNamedObjects.find(key); it != gNamedObjects.end()) {
-        object = it->second;
-    } else {
-        bool existed = false;
-        object = Attach(name, false, existed);
-        if (object == nullptr) {
+    return ov::detail::NoThrow<HANDLE>(nullptr, [&]() -> HANDLE {
+        if (name == nullptr || std::strlen(name) > kMaxMutexName) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        gNamedObjects.emplace(key, object);
-    }
-    SetLastError(ERROR_SUCCESS);
-    return NewHandle(object);
+        std::lock_guard lock(gTableMutex);
+        const std::string key = (ov::RunDirectory() / "mutex").string() + '\n' + name;
+        std::shared_ptr<MutexObject> object;
+        if (auto it = gNamedObjects.find(key); it != gNamedObjects.end()) {
+            object = it->second;
+        } else {
+            bool existed = false;
+            object = Attach(name, false, existed);
+            if (object == nullptr) {
+                return nullptr;
+            }
+            gNamedObjects.emplace(key, object);
+        }
+        SetLastError(ERROR_SUCCESS);
+        return NewHandle(object);
+    });
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    auto object = ObjectOf(handle);
-    if (object == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
-    return Acquire(*object, milliseconds);
+    return ov::detail::NoThrow<DWORD>(WAIT_FAILED, [&]() -> DWORD {
+        auto object = ObjectOf(handle);
+        if (object == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        return Acquire(*object, milliseconds);
+    });
 }
 
 BOOL ReleaseMutex(HANDLE handle) {
-    auto object = ObjectOf(handle);
-    if (object == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    std::lock_guard lock(object->gateMutex);
-    if (!object->owned || object->owner != std::this_thread::get_id() || object->recursion == 0) {
-        SetLastError(ERROR_NOT_OWNER);
-        return FALSE;
-    }
-    if (--object->recursion == 0) {
-        if (!object->base.empty()) {
-            WriteState(*object, false);
-            Flock(object->own.get(), LOCK_UN);
-        }
-        object->owned = false;
-        object->gateFree.notify_all();
-    }
-    return TRUE;
-}
-
-BOOL CloseHandle(HANDLE handle) {
-    std::shared_ptr<MutexObject> object;
-    {
-        std::lock_guard lock(gTableMutex);
-        auto it = gHandles.find(reinterpret_cast<std::uintptr_t>(handle));
-        if (it == gHandles.end()) {
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        auto object = ObjectOf(handle);
+        if (object == nullptr) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        object = std::move(it->second);
-        gHandles.erase(it);
-        if (--object->handles > 0) {
-            return TRUE;
+        std::lock_guard lock(object->gateMutex);
+        if (!object->owned || object->owner != std::this_thread::get_id() || object->recursion == 0) {
+            SetLastError(ERROR_NOT_OWNER);
+            return FALSE;
         }
-        for (auto named = gNamedObjects.begin(); named != gNamedObjects.end(); ++named) {
-            if (named->second == object) {
-                gNamedObjects.erase(named);
-                break;
+        if (--object->recursion == 0) {
+            if (!object->base.empty()) {
+                WriteState(*object, false);
+                Flock(object->own.get(), LOCK_UN);
             }
+            object->owned = false;
+            object->gateFree.notify_all();
         }
-        // Closing the last handle while owning it leaves the "owned" record in
-        // place: the next owner is told the mutex was abandoned.
-        Detach(*object);
-    }
-    return TRUE;
+        return TRUE;
+    });
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        std::shared_ptr<MutexObject> object;
+        {
+            std::lock_guard lock(gTableMutex);
+            auto it = gHandles.find(reinterpret_cast<std::uintptr_t>(handle));
+            if (it == gHandles.end()) {
+                SetLastError(ERROR_INVALID_HANDLE);
+                return FALSE;
+            }
+            object = std::move(it->second);
+            gHandles.erase(it);
+            if (--object->handles > 0) {
+                return TRUE;
+            }
+            for (auto named = gNamedObjects.begin(); named != gNamedObjects.end(); ++named) {
+                if (named->second == object) {
+                    gNamedObjects.erase(named);
+                    break;
+                }
+            }
+            // Closing the last handle while owning it leaves the "owned" record in
+            // place: the next owner is told the mutex was abandoned.
+            Detach(*object);
+        }
+        return TRUE;
+    });
 }
 
 }  // extern "C"

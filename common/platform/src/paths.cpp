@@ -145,49 +145,61 @@ std::string AnsiPath(const std::filesystem::path& path) { return ov::Utf8ToAnsi(
 extern "C" {
 
 UINT GetWindowsDirectoryA(char* buffer, UINT size) {
-    return CopyDirectory(AnsiPath(ov::WindowsDirectory()), buffer, size);
+    return ov::detail::NoThrow<UINT>(0, [&]() -> UINT {
+        return CopyDirectory(AnsiPath(ov::WindowsDirectory()), buffer, size);
+    });
 }
 
 UINT GetSystemDirectoryA(char* buffer, UINT size) {
-    return CopyDirectory(AnsiPath(ov::SystemDirectory()), buffer, size);
+    return ov::detail::NoThrow<UINT>(0, [&]() -> UINT {
+        return CopyDirectory(AnsiPath(ov::SystemDirectory()), buffer, size);
+    });
 }
 
 DWORD GetTempPathA(DWORD size, char* buffer) {
-    return CopyDirectory(AnsiPath(ov::TempDirectory()) + "/", buffer, size);
+    return ov::detail::NoThrow<DWORD>(0, [&]() -> DWORD {
+        return CopyDirectory(AnsiPath(ov::TempDirectory()) + "/", buffer, size);
+    });
 }
 
 UINT GetWindowsDirectoryW(WCHAR* buffer, UINT size) {
-    return CopyDirectory(ov::Utf8ToUtf16(ov::WindowsDirectory().string()), buffer, size);
+    return ov::detail::NoThrow<UINT>(0, [&]() -> UINT {
+        return CopyDirectory(ov::Utf8ToUtf16(ov::WindowsDirectory().string()), buffer, size);
+    });
 }
 
 DWORD GetTempPathW(DWORD size, WCHAR* buffer) {
-    return CopyDirectory(ov::Utf8ToUtf16(ov::TempDirectory().string() + "/"), buffer, size);
+    return ov::detail::NoThrow<DWORD>(0, [&]() -> DWORD {
+        return CopyDirectory(ov::Utf8ToUtf16(ov::TempDirectory().string() + "/"), buffer, size);
+    });
 }
 
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size) {
-    std::string path =
-        module == nullptr ? ov::ProgramPath().string() : ov::detail::LoadedModulePath(module);
-    if (path.empty()) {
-        SetLastError(module == nullptr ? ERROR_GEN_FAILURE : ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    path = ov::Utf8ToAnsi(path);
-    if (buffer == nullptr || size == 0) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    if (path.size() + 1 > size) {
-        // As Windows does: truncated and terminated, and the full size returned
-        // so the caller can tell.
-        std::memcpy(buffer, path.data(), size - 1);
-        buffer[size - 1] = '\0';
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
-    }
-    std::memcpy(buffer, path.data(), path.size());
-    buffer[path.size()] = '\0';
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(path.size());
+    return ov::detail::NoThrow<DWORD>(0, [&]() -> DWORD {
+        std::string path =
+            module == nullptr ? ov::ProgramPath().string() : ov::detail::LoadedModulePath(module);
+        if (path.empty()) {
+            SetLastError(module == nullptr ? ERROR_GEN_FAILURE : ERROR_INVALID_HANDLE);
+            return 0;
+        }
+        path = ov::Utf8ToAnsi(path);
+        if (buffer == nullptr || size == 0) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        if (path.size() + 1 > size) {
+            // As Windows does: truncated and terminated, and the full size returned
+            // so the caller can tell.
+            std::memcpy(buffer, path.data(), size - 1);
+            buffer[size - 1] = '\0';
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return size;
+        }
+        std::memcpy(buffer, path.data(), path.size());
+        buffer[path.size()] = '\0';
+        SetLastError(ERROR_SUCCESS);
+        return static_cast<DWORD>(path.size());
+    });
 }
 
 }  // extern "C"

@@ -289,62 +289,64 @@ extern "C" {
 
 HINSTANCE ShellExecuteA(HWND, const char* verb, const char* file, const char* parameters,
                         const char* directory, int) {
-    if (file == nullptr || *file == '\0') {
-        return ShellResult(kShellFileNotFound);
-    }
-    const std::string path = ov::FindFileNoCase(ov::MapPath(ov::AnsiToUtf8(file))).string();
-    const std::string params = parameters != nullptr ? ov::AnsiToUtf8(parameters) : std::string();
-    const std::string workDirectory = directory != nullptr ? ov::MapPath(ov::AnsiToUtf8(directory)) : std::string();
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        auto parent = std::filesystem::path(path).parent_path();
-        return ShellResult(parent.empty() || std::filesystem::is_directory(parent, ec)
-                               ? kShellFileNotFound
-                               : kShellPathNotFound);
-    }
-    const std::string verbName = (verb == nullptr || *verb == '\0') ? "open" : verb;
-    if (ov::EqualsNoCase(verbName, "open") && IsExecutableFile(path)) {
-        return ShellResult(Launch(path, ov::SplitCommandLine(params), workDirectory));
-    }
-    // A document: the command of its extension's file type.
-    const std::string name(ov::BaseName(path));
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) {
-        return ShellResult(kShellNoAssociation);
-    }
-    std::string fileType;
-    if (ov::detail::ReadRegistryString(HKEY_CLASSES_ROOT, name.substr(dot), nullptr, fileType) !=
-            ERROR_SUCCESS ||
-        fileType.empty()) {
-        return ShellResult(kShellNoAssociation);
-    }
-    std::string command;
-    if (ov::detail::ReadRegistryString(HKEY_CLASSES_ROOT, fileType + "\\shell\\" + verbName + "\\command",
-                                       nullptr, command) != ERROR_SUCCESS ||
-        command.empty()) {
-        return ShellResult(kShellNoAssociation);
-    }
-    auto words = ExpandCommand(command, path, params);
-    if (words.empty()) {
-        return ShellResult(kShellNoAssociation);
-    }
-    std::string program = ov::MapPath(words.front());
-    if (program.find('/') == std::string::npos) {
-        // A bare program name is looked up on the search path.
-        const char* searchPath = std::getenv("PATH");
-        std::string_view entries = searchPath != nullptr ? searchPath : "/usr/bin:/bin";
-        while (!entries.empty()) {
-            auto colon = entries.find(':');
-            std::string candidate = std::string(entries.substr(0, colon)) + "/" + program;
-            if (IsExecutableFile(candidate)) {
-                program = candidate;
-                break;
-            }
-            entries.remove_prefix(colon == std::string_view::npos ? entries.size() : colon + 1);
+    return ov::detail::NoThrow<HINSTANCE>(reinterpret_cast<HINSTANCE>(std::uintptr_t{8}), [&]() -> HINSTANCE {
+        if (file == nullptr || *file == '\0') {
+            return ShellResult(kShellFileNotFound);
         }
-    }
-    words.erase(words.begin());
-    return ShellResult(Launch(program, words, workDirectory));
+        const std::string path = ov::FindFileNoCase(ov::MapPath(ov::AnsiToUtf8(file))).string();
+        const std::string params = parameters != nullptr ? ov::AnsiToUtf8(parameters) : std::string();
+        const std::string workDirectory = directory != nullptr ? ov::MapPath(ov::AnsiToUtf8(directory)) : std::string();
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec)) {
+            auto parent = std::filesystem::path(path).parent_path();
+            return ShellResult(parent.empty() || std::filesystem::is_directory(parent, ec)
+                                   ? kShellFileNotFound
+                                   : kShellPathNotFound);
+        }
+        const std::string verbName = (verb == nullptr || *verb == '\0') ? "open" : verb;
+        if (ov::EqualsNoCase(verbName, "open") && IsExecutableFile(path)) {
+            return ShellResult(Launch(path, ov::SplitCommandLine(params), workDirectory));
+        }
+        // A document: the command of its extension's file type.
+        const std::string name(ov::BaseName(path));
+        const auto dot = name.rfind('.');
+        if (dot == std::string::npos || dot == 0) {
+            return ShellResult(kShellNoAssociation);
+        }
+        std::string fileType;
+        if (ov::detail::ReadRegistryString(HKEY_CLASSES_ROOT, name.substr(dot), nullptr, fileType) !=
+                ERROR_SUCCESS ||
+            fileType.empty()) {
+            return ShellResult(kShellNoAssociation);
+        }
+        std::string command;
+        if (ov::detail::ReadRegistryString(HKEY_CLASSES_ROOT, fileType + "\\shell\\" + verbName + "\\command",
+                                           nullptr, command) != ERROR_SUCCESS ||
+            command.empty()) {
+            return ShellResult(kShellNoAssociation);
+        }
+        auto words = ExpandCommand(command, path, params);
+        if (words.empty()) {
+            return ShellResult(kShellNoAssociation);
+        }
+        std::string program = ov::MapPath(words.front());
+        if (program.find('/') == std::string::npos) {
+            // A bare program name is looked up on the search path.
+            const char* searchPath = std::getenv("PATH");
+            std::string_view entries = searchPath != nullptr ? searchPath : "/usr/bin:/bin";
+            while (!entries.empty()) {
+                auto colon = entries.find(':');
+                std::string candidate = std::string(entries.substr(0, colon)) + "/" + program;
+                if (IsExecutableFile(candidate)) {
+                    program = candidate;
+                    break;
+                }
+                entries.remove_prefix(colon == std::string_view::npos ? entries.size() : colon + 1);
+            }
+        }
+        words.erase(words.begin());
+        return ShellResult(Launch(program, words, workDirectory));
+    });
 }
 
 }  // extern "C"

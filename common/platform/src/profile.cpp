@@ -308,145 +308,153 @@ extern "C" {
 
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                char* buffer, DWORD size, const char* fileName) {
-    if (buffer == nullptr || size == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    LoadedProfile loaded = LoadProfile(ProfilePath(fileName));
-    const IniDocument empty;
-    const IniDocument& document = loaded.document ? *loaded.document : empty;
-    DWORD result = 0;
-    if (section == nullptr) {
-        result = CopyList(document.Sections(), buffer, size);
-    } else if (key == nullptr) {
-        result = CopyList(document.Keys(section), buffer, size);
-    } else if (auto value = document.Get(section, key)) {
-        return CopyValue(StripQuotes(*value), buffer, size);
-    } else {
-        std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
-        while (!fallback.empty() && fallback.back() == ' ') {
-            fallback.remove_suffix(1);
+    return ov::detail::NoThrow<DWORD>(0, [&]() -> DWORD {
+        if (buffer == nullptr || size == 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
         }
-        result = CopyValue(fallback, buffer, size);
-    }
-    if (!loaded.document) {
-        SetLastError(ERROR_INVALID_DATA);
-    } else if (loaded.missing) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-    }
-    return result;
+        LoadedProfile loaded = LoadProfile(ProfilePath(fileName));
+        const IniDocument empty;
+        const IniDocument& document = loaded.document ? *loaded.document : empty;
+        DWORD result = 0;
+        if (section == nullptr) {
+            result = CopyList(document.Sections(), buffer, size);
+        } else if (key == nullptr) {
+            result = CopyList(document.Keys(section), buffer, size);
+        } else if (auto value = document.Get(section, key)) {
+            return CopyValue(StripQuotes(*value), buffer, size);
+        } else {
+            std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
+            while (!fallback.empty() && fallback.back() == ' ') {
+                fallback.remove_suffix(1);
+            }
+            result = CopyValue(fallback, buffer, size);
+        }
+        if (!loaded.document) {
+            SetLastError(ERROR_INVALID_DATA);
+        } else if (loaded.missing) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+        }
+        return result;
+    });
 }
 
 UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                            const char* fileName) {
-    if (section == nullptr || key == nullptr) {
-        return static_cast<UINT>(defaultValue);
-    }
-    LoadedProfile loaded = LoadProfile(ProfilePath(fileName));
-    if (!loaded.document) {
-        return static_cast<UINT>(defaultValue);
-    }
-    auto value = loaded.document->Get(section, key);
-    if (!value) {
-        return static_cast<UINT>(defaultValue);
-    }
-    // Leading decimal digits with an optional sign; anything else reads as 0.
-    std::string_view text = StripQuotes(*value);
-    bool negative = false;
-    std::size_t pos = 0;
-    if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
-        negative = text[pos] == '-';
-        ++pos;
-    }
-    std::uint32_t number = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        number = number * 10u + static_cast<std::uint32_t>(text[pos] - '0');
-    }
-    return negative ? 0u - number : number;
+    return ov::detail::NoThrow<UINT>(0, [&]() -> UINT {
+        if (section == nullptr || key == nullptr) {
+            return static_cast<UINT>(defaultValue);
+        }
+        LoadedProfile loaded = LoadProfile(ProfilePath(fileName));
+        if (!loaded.document) {
+            return static_cast<UINT>(defaultValue);
+        }
+        auto value = loaded.document->Get(section, key);
+        if (!value) {
+            return static_cast<UINT>(defaultValue);
+        }
+        // Leading decimal digits with an optional sign; anything else reads as 0.
+        std::string_view text = StripQuotes(*value);
+        bool negative = false;
+        std::size_t pos = 0;
+        if (pos < text.size() && (text[pos] == '-' || text[pos] == '+')) {
+            negative = text[pos] == '-';
+            ++pos;
+        }
+        std::uint32_t number = 0;
+        for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+            number = number * 10u + static_cast<std::uint32_t>(text[pos] - '0');
+        }
+        return negative ? 0u - number : number;
+    });
 }
 
 BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* fileName) {
-    if (section == nullptr) {
-        // All null only asks to flush a cache; there is none.
-        if (key == nullptr && value == nullptr) {
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (section == nullptr) {
+            // All null only asks to flush a cache; there is none.
+            if (key == nullptr && value == nullptr) {
+                return TRUE;
+            }
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        // A line break, a "]" in a section name or a "=" in a key would write a
+        // line that reads back as something else: refused.
+        const bool badSection = HasLineBreak(section) || std::strchr(section, ']') != nullptr ||
+                                *section == '\0';
+        const bool badKey = key != nullptr && (HasLineBreak(key) || std::strchr(key, '=') != nullptr ||
+                                               key[0] == '\0' || key[0] == '[' || key[0] == ';');
+        const bool badValue =
+            value != nullptr && key != nullptr &&
+            (HasLineBreak(value) ||
+             std::strlen(key) + 1 + std::strlen(value) > ov::detail::kMaxProfileLineLength);
+        if (badSection || badKey || badValue) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+
+        const std::filesystem::path path = ProfilePath(fileName);
+        ov::detail::FileLock lock(ProfileLockPath(path), ov::detail::FileLock::Mode::Exclusive);
+        if (!lock.locked()) {
+            SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        const std::filesystem::path target = ov::detail::ResolveNoCase(path);
+        auto read = ov::detail::ReadFileBounded(target, ov::detail::kMaxProfileFileSize);
+        if (!read.content && !read.missing) {
+            // Never replace a file that could not be read: its content would be lost.
+            SetLastError(read.tooLarge ? ERROR_INVALID_DATA : ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        IniDocument document = read.content ? IniDocument::Parse(*read.content) : IniDocument();
+        if (key == nullptr) {
+            document.RemoveSection(section);
+        } else if (value == nullptr) {
+            document.RemoveKey(section, key);
+        } else {
+            document.Set(section, key, value);
+        }
+        std::string updated = document.Serialize();
+        if (read.content && updated == *read.content) {
             return TRUE;
         }
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    // A line break, a "]" in a section name or a "=" in a key would write a
-    // line that reads back as something else: refused.
-    const bool badSection = HasLineBreak(section) || std::strchr(section, ']') != nullptr ||
-                            *section == '\0';
-    const bool badKey = key != nullptr && (HasLineBreak(key) || std::strchr(key, '=') != nullptr ||
-                                           key[0] == '\0' || key[0] == '[' || key[0] == ';');
-    const bool badValue =
-        value != nullptr && key != nullptr &&
-        (HasLineBreak(value) ||
-         std::strlen(key) + 1 + std::strlen(value) > ov::detail::kMaxProfileLineLength);
-    if (badSection || badKey || badValue) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-
-    const std::filesystem::path path = ProfilePath(fileName);
-    ov::detail::FileLock lock(ProfileLockPath(path), ov::detail::FileLock::Mode::Exclusive);
-    if (!lock.locked()) {
-        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    const std::filesystem::path target = ov::detail::ResolveNoCase(path);
-    auto read = ov::detail::ReadFileBounded(target, ov::detail::kMaxProfileFileSize);
-    if (!read.content && !read.missing) {
-        // Never replace a file that could not be read: its content would be lost.
-        SetLastError(read.tooLarge ? ERROR_INVALID_DATA : ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    IniDocument document = read.content ? IniDocument::Parse(*read.content) : IniDocument();
-    if (key == nullptr) {
-        document.RemoveSection(section);
-    } else if (value == nullptr) {
-        document.RemoveKey(section, key);
-    } else {
-        document.Set(section, key, value);
-    }
-    std::string updated = document.Serialize();
-    if (read.content && updated == *read.content) {
+        if (read.missing && updated.empty()) {
+            return TRUE;
+        }
+        unsigned mode = 0600;
+        struct stat info {};
+        if (::stat(target.c_str(), &info) == 0) {
+            mode = info.st_mode & 0777;
+        }
+        if (!ov::detail::ReplaceFileAtomically(target, updated, mode)) {
+            SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        SetLastError(ERROR_SUCCESS);
         return TRUE;
-    }
-    if (read.missing && updated.empty()) {
-        return TRUE;
-    }
-    unsigned mode = 0600;
-    struct stat info {};
-    if (::stat(target.c_str(), &info) == 0) {
-        mode = info.st_mode & 0777;
-    }
-    if (!ov::detail::ReplaceFileAtomically(target, updated, mode)) {
-        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    });
 }
 
 BOOL WritePrivateProfileStringW(const WCHAR* section, const WCHAR* key, const WCHAR* value,
                                 const WCHAR* fileName) {
-    auto convert = [](const WCHAR* text) -> std::optional<std::string> {
-        if (text == nullptr) {
-            return std::nullopt;
-        }
-        return ov::Utf16ToAnsi(std::u16string_view(text));
-    };
-    auto sectionA = convert(section);
-    auto keyA = convert(key);
-    auto valueA = convert(value);
-    auto fileA = convert(fileName);
-    return WritePrivateProfileStringA(sectionA ? sectionA->c_str() : nullptr,
-                                      keyA ? keyA->c_str() : nullptr,
-                                      valueA ? valueA->c_str() : nullptr,
-                                      fileA ? fileA->c_str() : nullptr);
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        auto convert = [](const WCHAR* text) -> std::optional<std::string> {
+            if (text == nullptr) {
+                return std::nullopt;
+            }
+            return ov::Utf16ToAnsi(std::u16string_view(text));
+        };
+        auto sectionA = convert(section);
+        auto keyA = convert(key);
+        auto valueA = convert(value);
+        auto fileA = convert(fileName);
+        return WritePrivateProfileStringA(sectionA ? sectionA->c_str() : nullptr,
+                                          keyA ? keyA->c_str() : nullptr,
+                                          valueA ? valueA->c_str() : nullptr,
+                                          fileA ? fileA->c_str() : nullptr);
+    });
 }
 
 }  // extern "C"

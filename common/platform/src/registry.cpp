@@ -830,134 +830,160 @@ extern "C" {
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM, void*, HKEY* result,
                      DWORD* disposition) {
-    return CreateKey(key, AnsiArgument(subKey), result, disposition);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return CreateKey(key, AnsiArgument(subKey), result, disposition);
+    });
 }
 
 LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD, WCHAR*, DWORD, REGSAM, void*,
                      HKEY* result, DWORD* disposition) {
-    return CreateKey(key, WideArgument(subKey), result, disposition);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return CreateKey(key, WideArgument(subKey), result, disposition);
+    });
 }
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM, HKEY* result) {
-    return OpenKey(key, AnsiArgument(subKey), result);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return OpenKey(key, AnsiArgument(subKey), result);
+    });
 }
 
 LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD, REGSAM, HKEY* result) {
-    return OpenKey(key, WideArgument(subKey), result);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return OpenKey(key, WideArgument(subKey), result);
+    });
 }
 
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE* data,
                       DWORD* dataSize) {
-    return QueryValue(key, AnsiArgument(valueName), Encoding::Ansi, type, data, dataSize);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return QueryValue(key, AnsiArgument(valueName), Encoding::Ansi, type, data, dataSize);
+    });
 }
 
 LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD*, DWORD* type, BYTE* data,
                       DWORD* dataSize) {
-    return QueryValue(key, WideArgument(valueName), Encoding::Wide, type, data, dataSize);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return QueryValue(key, WideArgument(valueName), Encoding::Wide, type, data, dataSize);
+    });
 }
 
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
                     DWORD dataSize) {
-    return SetValue(key, AnsiArgument(valueName), type, data, dataSize, Encoding::Ansi);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return SetValue(key, AnsiArgument(valueName), type, data, dataSize, Encoding::Ansi);
+    });
 }
 
 LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD, DWORD type, const BYTE* data,
                     DWORD dataSize) {
-    return SetValue(key, WideArgument(valueName), type, data, dataSize, Encoding::Wide);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        return SetValue(key, WideArgument(valueName), type, data, dataSize, Encoding::Wide);
+    });
 }
 
 LONG RegDeleteValueA(HKEY key, const char* valueName) {
-    auto location = LocationOf(key);
-    if (!location) {
-        return ERROR_INVALID_HANDLE;
-    }
-    const std::string name = AnsiArgument(valueName);
-    return ChangeHive(location->hive, [&](RegistryKey& root, bool& changed) -> LONG {
-        RegistryKey* current = Navigate(root, location->path);
-        if (current == nullptr) {
-            return ERROR_KEY_DELETED;
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        auto location = LocationOf(key);
+        if (!location) {
+            return ERROR_INVALID_HANDLE;
         }
-        auto it = std::find_if(current->values.begin(), current->values.end(),
-                               [&](const RegistryValue& value) { return ov::EqualsNoCase(value.name, name); });
-        if (it == current->values.end()) {
-            return ERROR_FILE_NOT_FOUND;
-        }
-        current->values.erase(it);
-        changed = true;
-        return ERROR_SUCCESS;
+        const std::string name = AnsiArgument(valueName);
+        return ChangeHive(location->hive, [&](RegistryKey& root, bool& changed) -> LONG {
+            RegistryKey* current = Navigate(root, location->path);
+            if (current == nullptr) {
+                return ERROR_KEY_DELETED;
+            }
+            auto it = std::find_if(current->values.begin(), current->values.end(),
+                                   [&](const RegistryValue& value) { return ov::EqualsNoCase(value.name, name); });
+            if (it == current->values.end()) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            current->values.erase(it);
+            changed = true;
+            return ERROR_SUCCESS;
+        });
     });
 }
 
 LONG RegDeleteKeyA(HKEY key, const char* subKey) {
-    if (subKey == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    return DeletePath(key, subKey, false);
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        if (subKey == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        return DeletePath(key, subKey, false);
+    });
 }
 
 LONG RegDeleteTreeA(HKEY key, const char* subKey) { return DeletePath(key, subKey, true); }
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, char* keyClass,
                    DWORD* classSize, void* lastWrite) {
-    auto location = LocationOf(key);
-    if (!location) {
-        return ERROR_INVALID_HANDLE;
-    }
-    return ReadHive(location->hive, [&](RegistryKey& root) -> LONG {
-        RegistryKey* current = Navigate(root, location->path);
-        if (current == nullptr) {
-            return ERROR_KEY_DELETED;
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        auto location = LocationOf(key);
+        if (!location) {
+            return ERROR_INVALID_HANDLE;
         }
-        if (index >= current->subkeys.size()) {
-            return ERROR_NO_MORE_ITEMS;
-        }
-        LONG status = CopyName(ov::Utf8ToAnsi(current->subkeys[index].name), name, nameSize);
-        if (status == ERROR_SUCCESS) {
-            if (keyClass != nullptr && classSize != nullptr && *classSize > 0) {
-                keyClass[0] = '\0';
-                *classSize = 0;
+        return ReadHive(location->hive, [&](RegistryKey& root) -> LONG {
+            RegistryKey* current = Navigate(root, location->path);
+            if (current == nullptr) {
+                return ERROR_KEY_DELETED;
             }
-            if (lastWrite != nullptr) {
-                std::memset(lastWrite, 0, sizeof(FILETIME));
+            if (index >= current->subkeys.size()) {
+                return ERROR_NO_MORE_ITEMS;
             }
-        }
-        return status;
+            LONG status = CopyName(ov::Utf8ToAnsi(current->subkeys[index].name), name, nameSize);
+            if (status == ERROR_SUCCESS) {
+                if (keyClass != nullptr && classSize != nullptr && *classSize > 0) {
+                    keyClass[0] = '\0';
+                    *classSize = 0;
+                }
+                if (lastWrite != nullptr) {
+                    std::memset(lastWrite, 0, sizeof(FILETIME));
+                }
+            }
+            return status;
+        });
     });
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, DWORD* type,
                    BYTE* data, DWORD* dataSize) {
-    auto location = LocationOf(key);
-    if (!location) {
-        return ERROR_INVALID_HANDLE;
-    }
-    return ReadHive(location->hive, [&](RegistryKey& root) -> LONG {
-        RegistryKey* current = Navigate(root, location->path);
-        if (current == nullptr) {
-            return ERROR_KEY_DELETED;
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        auto location = LocationOf(key);
+        if (!location) {
+            return ERROR_INVALID_HANDLE;
         }
-        if (index >= current->values.size()) {
-            return ERROR_NO_MORE_ITEMS;
-        }
-        const RegistryValue& value = current->values[index];
-        if (LONG status = CopyName(ov::Utf8ToAnsi(value.name), name, nameSize);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (type != nullptr) {
-            *type = value.type;
-        }
-        return CopyData(ValueBytes(value, Encoding::Ansi), data, dataSize);
+        return ReadHive(location->hive, [&](RegistryKey& root) -> LONG {
+            RegistryKey* current = Navigate(root, location->path);
+            if (current == nullptr) {
+                return ERROR_KEY_DELETED;
+            }
+            if (index >= current->values.size()) {
+                return ERROR_NO_MORE_ITEMS;
+            }
+            const RegistryValue& value = current->values[index];
+            if (LONG status = CopyName(ov::Utf8ToAnsi(value.name), name, nameSize);
+                status != ERROR_SUCCESS) {
+                return status;
+            }
+            if (type != nullptr) {
+                *type = value.type;
+            }
+            return CopyData(ValueBytes(value, Encoding::Ansi), data, dataSize);
+        });
     });
 }
 
 LONG RegCloseKey(HKEY key) {
-    auto value = reinterpret_cast<std::uintptr_t>(key);
-    if (value >= kPredefinedBase && value < kPredefinedBase + kHiveCount) {
-        return ERROR_SUCCESS;
-    }
-    std::lock_guard lock(gHandlesMutex);
-    return gHandles.erase(value) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return ov::detail::NoThrowStatus([&]() -> LONG {
+        auto value = reinterpret_cast<std::uintptr_t>(key);
+        if (value >= kPredefinedBase && value < kPredefinedBase + kHiveCount) {
+            return ERROR_SUCCESS;
+        }
+        std::lock_guard lock(gHandlesMutex);
+        return gHandles.erase(value) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    });
 }
 
 }  // extern "C"

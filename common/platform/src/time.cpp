@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "internal.h"
 #include "ovplatform/platform.h"
 
 namespace {
@@ -189,113 +190,127 @@ int CopyResult(const std::string& text, char* buffer, int size) {
 extern "C" {
 
 void GetSystemTime(SYSTEMTIME* time) {
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    struct tm parts {};
-    gmtime_r(&now.tv_sec, &parts);
-    FromTm(parts, now.tv_nsec, time);
+    ov::detail::NoThrowVoid([&] {
+        struct timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        struct tm parts {};
+        gmtime_r(&now.tv_sec, &parts);
+        FromTm(parts, now.tv_nsec, time);
+    });
 }
 
 void GetLocalTime(SYSTEMTIME* time) {
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    struct tm parts {};
-    localtime_r(&now.tv_sec, &parts);
-    FromTm(parts, now.tv_nsec, time);
+    ov::detail::NoThrowVoid([&] {
+        struct timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        struct tm parts {};
+        localtime_r(&now.tv_sec, &parts);
+        FromTm(parts, now.tv_nsec, time);
+    });
 }
 
 DWORD GetTickCount() {
-    struct timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-                              static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<DWORD>(milliseconds);
+    return ov::detail::NoThrow<DWORD>(0, [&]() -> DWORD {
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                                  static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+        return static_cast<DWORD>(milliseconds);
+    });
 }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime) {
-    if (time == nullptr || fileTime == nullptr || !ValidDate(*time) || !ValidTime(*time)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const std::int64_t days = DaysFromCivil(time->wYear, time->wMonth, time->wDay) + kDaysFrom1601To1970;
-    const std::int64_t milliseconds = days * kMillisecondsPerDay + time->wHour * 3600000LL +
-                                      time->wMinute * 60000LL + time->wSecond * 1000LL +
-                                      time->wMilliseconds;
-    const auto ticks = static_cast<std::uint64_t>(milliseconds * kTicksPerMillisecond);
-    fileTime->dwLowDateTime = static_cast<DWORD>(ticks);
-    fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return TRUE;
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (time == nullptr || fileTime == nullptr || !ValidDate(*time) || !ValidTime(*time)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const std::int64_t days = DaysFromCivil(time->wYear, time->wMonth, time->wDay) + kDaysFrom1601To1970;
+        const std::int64_t milliseconds = days * kMillisecondsPerDay + time->wHour * 3600000LL +
+                                          time->wMinute * 60000LL + time->wSecond * 1000LL +
+                                          time->wMilliseconds;
+        const auto ticks = static_cast<std::uint64_t>(milliseconds * kTicksPerMillisecond);
+        fileTime->dwLowDateTime = static_cast<DWORD>(ticks);
+        fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+        return TRUE;
+    });
 }
 
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time) {
-    if (fileTime == nullptr || time == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const std::uint64_t ticks =
-        (static_cast<std::uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
-    if (ticks >> 63) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const auto milliseconds = static_cast<std::int64_t>(ticks / kTicksPerMillisecond);
-    const std::int64_t days1601 = milliseconds / kMillisecondsPerDay;
-    std::int64_t rest = milliseconds % kMillisecondsPerDay;
-    const std::int64_t days1970 = days1601 - kDaysFrom1601To1970;
-    int year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    CivilFromDays(days1970, year, month, day);
-    if (year > 30827) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    time->wYear = static_cast<WORD>(year);
-    time->wMonth = static_cast<WORD>(month);
-    time->wDay = static_cast<WORD>(day);
-    time->wDayOfWeek = static_cast<WORD>(DayOfWeek(days1970));
-    time->wHour = static_cast<WORD>(rest / 3600000);
-    rest %= 3600000;
-    time->wMinute = static_cast<WORD>(rest / 60000);
-    rest %= 60000;
-    time->wSecond = static_cast<WORD>(rest / 1000);
-    time->wMilliseconds = static_cast<WORD>(rest % 1000);
-    return TRUE;
+    return ov::detail::NoThrow<BOOL>(FALSE, [&]() -> BOOL {
+        if (fileTime == nullptr || time == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const std::uint64_t ticks =
+            (static_cast<std::uint64_t>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;
+        if (ticks >> 63) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const auto milliseconds = static_cast<std::int64_t>(ticks / kTicksPerMillisecond);
+        const std::int64_t days1601 = milliseconds / kMillisecondsPerDay;
+        std::int64_t rest = milliseconds % kMillisecondsPerDay;
+        const std::int64_t days1970 = days1601 - kDaysFrom1601To1970;
+        int year = 0;
+        unsigned month = 0;
+        unsigned day = 0;
+        CivilFromDays(days1970, year, month, day);
+        if (year > 30827) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        time->wYear = static_cast<WORD>(year);
+        time->wMonth = static_cast<WORD>(month);
+        time->wDay = static_cast<WORD>(day);
+        time->wDayOfWeek = static_cast<WORD>(DayOfWeek(days1970));
+        time->wHour = static_cast<WORD>(rest / 3600000);
+        rest %= 3600000;
+        time->wMinute = static_cast<WORD>(rest / 60000);
+        rest %= 60000;
+        time->wSecond = static_cast<WORD>(rest / 1000);
+        time->wMilliseconds = static_cast<WORD>(rest % 1000);
+        return TRUE;
+    });
 }
 
 int GetDateFormatA(DWORD, DWORD flags, const SYSTEMTIME* time, const char* picture, char* buffer,
                    int size) {
-    if ((picture != nullptr && (flags & (DATE_SHORTDATE | DATE_LONGDATE)) != 0) ||
-        (flags & DATE_SHORTDATE && flags & DATE_LONGDATE)) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return 0;
-    }
-    SYSTEMTIME now{};
-    if (time == nullptr) {
-        GetLocalTime(&now);
-        time = &now;
-    }
-    if (!ValidDate(*time)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const char* format = picture != nullptr ? picture : (flags & DATE_LONGDATE) ? kLongDate : kShortDate;
-    return CopyResult(Expand(format, *time, true, 0), buffer, size);
+    return ov::detail::NoThrow<int>(0, [&]() -> int {
+        if ((picture != nullptr && (flags & (DATE_SHORTDATE | DATE_LONGDATE)) != 0) ||
+            (flags & DATE_SHORTDATE && flags & DATE_LONGDATE)) {
+            SetLastError(ERROR_INVALID_FLAGS);
+            return 0;
+        }
+        SYSTEMTIME now{};
+        if (time == nullptr) {
+            GetLocalTime(&now);
+            time = &now;
+        }
+        if (!ValidDate(*time)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        const char* format = picture != nullptr ? picture : (flags & DATE_LONGDATE) ? kLongDate : kShortDate;
+        return CopyResult(Expand(format, *time, true, 0), buffer, size);
+    });
 }
 
 int GetTimeFormatA(DWORD, DWORD flags, const SYSTEMTIME* time, const char* picture, char* buffer,
                    int size) {
-    SYSTEMTIME now{};
-    if (time == nullptr) {
-        GetLocalTime(&now);
-        time = &now;
-    }
-    if (!ValidTime(*time)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return CopyResult(Expand(picture != nullptr ? picture : kTimeFormat, *time, false, flags), buffer,
-                      size);
+    return ov::detail::NoThrow<int>(0, [&]() -> int {
+        SYSTEMTIME now{};
+        if (time == nullptr) {
+            GetLocalTime(&now);
+            time = &now;
+        }
+        if (!ValidTime(*time)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        return CopyResult(Expand(picture != nullptr ? picture : kTimeFormat, *time, false, flags), buffer,
+                          size);
+    });
 }
 
 }  // extern "C"
