@@ -53,7 +53,9 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 const std::filesystem::path& Prefix() {
     std::lock_guard lock(gPrefixMutex);
     if (!gPrefixSet) {
-        gPrefix = DefaultPrefix();
+        // Absolute, so that paths handed to other processes mean the same there.
+        std::error_code ec;
+        gPrefix = std::filesystem::absolute(DefaultPrefix(), ec).lexically_normal();
         gPrefixSet = true;
         CreateLayout(gPrefix);
     }

@@ -3,32 +3,14 @@
 #include <cstdlib>
 
 #include "ovplatform/platform.h"
+#include "ovtest/scoped_env.h"
 
 namespace {
 
-// Sets ORVANE_CODEPAGE for one test and restores it afterwards.
-class CodePageScope {
+// The code page for one scope.
+class CodePageScope : public ovtest::ScopedEnv {
 public:
-    explicit CodePageScope(const char* value) {
-        if (const char* old = std::getenv("ORVANE_CODEPAGE")) {
-            saved_ = old;
-        }
-        if (value != nullptr) {
-            setenv("ORVANE_CODEPAGE", value, 1);
-        } else {
-            unsetenv("ORVANE_CODEPAGE");
-        }
-    }
-    ~CodePageScope() {
-        if (saved_) {
-            setenv("ORVANE_CODEPAGE", saved_->c_str(), 1);
-        } else {
-            unsetenv("ORVANE_CODEPAGE");
-        }
-    }
-
-private:
-    std::optional<std::string> saved_;
+    explicit CodePageScope(const char* value) : ScopedEnv("ORVANE_CODEPAGE", value) {}
 };
 
 TEST(CodePage, ChoiceFollowsTheEnvironment) {

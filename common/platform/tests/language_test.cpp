@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "ovplatform/platform.h"
+#include "ovtest/scoped_env.h"
 #include "ovtest/temp_prefix.h"
 
 namespace {
@@ -56,14 +57,13 @@ TEST_F(LanguageTest, TextIsTruncatedToTheRoomGiven) {
     EXPECT_EQ(ov::LoadLanguageString(kTable, ov::kLangEnglish, 1, buffer, 0), 0);
     EXPECT_EQ(ov::LoadLanguageString(kTable, ov::kLangEnglish, 1, nullptr, 10), 0);
 
-    setenv("ORVANE_CODEPAGE", "65001", 1);
+    ovtest::ScopedEnv utf8CodePage("ORVANE_CODEPAGE", "65001");
     char utf8[5];
     // "Grüße" in UTF-8: room for "Gr" and one byte of "ü" keeps the whole "ü" out.
     EXPECT_EQ(ov::LoadLanguageString(kTable, ov::kLangEnglish, 2, utf8, 4), 2);
     EXPECT_STREQ(utf8, "Gr");
     EXPECT_EQ(ov::LoadLanguageString(kTable, ov::kLangEnglish, 2, utf8, sizeof utf8), 4);
     EXPECT_STREQ(utf8, "Gr\xC3\xBC");
-    unsetenv("ORVANE_CODEPAGE");
 }
 
 }  // namespace

@@ -5,20 +5,12 @@
 
 #include "child_process.h"
 #include "ovplatform/platform.h"
+#include "ovtest/scoped_env.h"
 #include "ovtest/temp_prefix.h"
 
 namespace {
 
-class EnvironmentScope {
-public:
-    EnvironmentScope(const char* name, const std::string& value) : name_(name) {
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentScope() { unsetenv(name_); }
-
-private:
-    const char* name_;
-};
+using EnvironmentScope = ovtest::ScopedEnv;
 
 class MessageBoxTest : public ovtest::PrefixTest {
 protected:

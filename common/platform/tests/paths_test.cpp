@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "ovplatform/platform.h"
+#include "child_process.h"
+#include "ovtest/scoped_env.h"
 #include "ovtest/temp_prefix.h"
 
 namespace {
@@ -66,6 +68,18 @@ TEST_F(PathsTest, LayoutIsCreatedWithPrivateTemporaryAndRunDirectories) {
         ASSERT_EQ(::stat(privateDirectory.c_str(), &info), 0) << privateDirectory;
         EXPECT_EQ(info.st_mode & 0777, 0700u) << privateDirectory;
     }
+}
+
+TEST_F(PathsTest, WithoutAnExplicitPrefixTheDataHomeIsUsed) {
+    const auto dataHome = prefix_.path() / "data home";
+    {
+        ovtest::ScopedEnv noPrefix("ORVANE_PREFIX", nullptr);
+        ovtest::ScopedEnv xdg("XDG_DATA_HOME", dataHome.string());
+        platformtest::Child child({"mutex-exists", "any"});  // any call that needs the prefix
+        EXPECT_EQ(child.Wait(), 1);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dataHome / "orvane" / "drive_c" / "windows" / "temp"));
+    EXPECT_TRUE(std::filesystem::is_directory(dataHome / "orvane" / "run" / "mutex"));
 }
 
 TEST_F(PathsTest, DirectoryCallsReportTheSizeNeededWhenTheBufferIsShort) {
