@@ -103,6 +103,18 @@ std::size_t FindColourChange(const std::uint8_t* line, std::size_t nbits, std::s
         }
         if (word != 0) return pos + static_cast<std::size_t>(std::countl_zero(word));
         pos += static_cast<std::size_t>(valid);
+        // From here on the windows start on byte boundaries: skip 16 bytes
+        // of the run's colour at a time (the byte order does not matter).
+        std::size_t next = pos >> 3;
+        while (next + 16 <= lineBytes) {
+            std::uint64_t first;
+            std::uint64_t second;
+            std::memcpy(&first, line + next, 8);
+            std::memcpy(&second, line + next + 8, 8);
+            if (((first ^ flip) | (second ^ flip)) != 0) break;
+            next += 16;
+        }
+        pos = next << 3;
     }
     return nbits;
 }
@@ -216,10 +228,14 @@ constexpr int Leaf(LeafKind kind, int run) { return -1 - ((static_cast<int>(kind
 constexpr LeafKind LeafKindOf(int value) { return static_cast<LeafKind>((-1 - value) >> 12); }
 constexpr int LeafRunOf(int value) { return (-1 - value) & 0xFFF; }
 
+// run in bits 0 to 11, kind in 12 to 15, length in 16 to 20: one load.
 struct TableEntry {
-    std::uint16_t run;
-    std::uint8_t kind;
-    std::uint8_t length;
+    std::uint32_t packed;
+    constexpr TableEntry(std::uint32_t run = 0, std::uint32_t kind = 0, std::uint32_t length = 0)
+        : packed(run | (kind << 12) | (length << 16)) {}
+    int Run() const { return static_cast<int>(packed & 0xFFF); }
+    int Kind() const { return static_cast<int>((packed >> 12) & 0xF); }
+    int Length() const { return static_cast<int>(packed >> 16); }
 };
 
 struct CodeTree {
@@ -279,9 +295,9 @@ struct DecoderTables {
                 for (int i = 0; i < kTableBits; ++i) {
                     const int next = tree[colour].nodes[node].child[(index >> i) & 1];
                     if (next < 0) {
-                        entry = {static_cast<std::uint16_t>(LeafRunOf(next)),
-                                 static_cast<std::uint8_t>(LeafKindOf(next)),
-                                 static_cast<std::uint8_t>(i + 1)};
+                        entry = TableEntry(static_cast<std::uint32_t>(LeafRunOf(next)),
+                                           static_cast<std::uint32_t>(LeafKindOf(next)),
+                                           static_cast<std::uint32_t>(i + 1));
                         break;
                     }
                     node = next;
@@ -290,7 +306,7 @@ struct DecoderTables {
             }
             for (int index = 0; index < (1 << kPrimaryBits); ++index) {
                 const TableEntry& entry = table[colour][index];
-                primary[colour][index] = entry.length <= kPrimaryBits && entry.kind != kLeafZeroRun
+                primary[colour][index] = entry.Length() <= kPrimaryBits && entry.Kind() != kLeafZeroRun
                                              ? entry
                                              : TableEntry{0, kLeafLong, 0};
             }
@@ -319,9 +335,9 @@ public:
         word_ = room == 64 ? colour : (word_ << room) | (colour & ((std::uint64_t{1} << room) - 1));
         Store(word_);
         run -= room;
-        while (run >= 64) {
-            Store(colour);
-            run -= 64;
+        for (; run >= 64; run -= 64) {
+            std::memcpy(next_, &colour, sizeof colour);  // all ones or all zeros
+            next_ += sizeof colour;
         }
         word_ = colour & ((std::uint64_t{1} << run) - 1);
         filled_ = run;
@@ -525,23 +541,24 @@ int T4LineDecoder::DecodeLine(std::uint8_t* out, int capacity) {
             }
             if (bitCount >= kTableBits) [[likely]] {
                 TableEntry entry = tables.primary[colour][bits & ((1u << kPrimaryBits) - 1)];
-                if (entry.kind == kLeafLong) entry = tables.table[colour][bits & ((1u << kTableBits) - 1)];
-                run = entry.run;
-                if (entry.kind <= kLeafMakeUp) [[likely]] {
-                    bits >>= entry.length;
-                    bitCount -= entry.length;
+                if (entry.Kind() == kLeafLong) entry = tables.table[colour][bits & ((1u << kTableBits) - 1)];
+                run = entry.Run();
+                const int kind = entry.Kind();
+                if (kind <= kLeafMakeUp) [[likely]] {
+                    bits >>= entry.Length();
+                    bitCount -= entry.Length();
                     if (count + run <= kLinePixels) [[likely]] {
                         pixels.Put(run, colour == 1 ? ~std::uint64_t{0} : 0);
                         count += run;
                     } else {
                         count = kOverLongCount;
                     }
-                    if (entry.kind == kLeafRun) colour ^= 1;
+                    if (kind == kLeafRun) colour ^= 1;
                     continue;
                 }
-                if (entry.kind == kLeafInvalid) {
-                    bits >>= entry.length;
-                    bitCount -= entry.length;
+                if (kind == kLeafInvalid) {
+                    bits >>= entry.Length();
+                    bitCount -= entry.Length();
                     outcome = Outcome::kInvalid;
                 } else {
                     // Eleven or more 0 bits: the EOL ends at the next 1 bit.
