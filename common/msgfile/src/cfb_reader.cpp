@@ -47,7 +47,8 @@ Status Reader::ReadRegular(std::uint32_t start, std::uint64_t size, Bytes& out) 
     while (remaining > 0) {
         if (current >= fat_.size()) return Corrupt("stream chain leaves the file");
         std::span<const std::uint8_t> sector = Sector(current);
-        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sectorSize_));
+        std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sectorSize_));
         if (sector.size() < take) return Corrupt("stream chain leaves the file");
         out.insert(out.end(), sector.begin(), sector.begin() + static_cast<std::ptrdiff_t>(take));
         remaining -= take;
@@ -116,7 +117,8 @@ Status Reader::Open(std::span<const std::uint8_t> file, std::size_t maxEntries) 
     for (std::uint32_t s : fatSectors) {
         std::span<const std::uint8_t> sector = Sector(s);
         if (sector.size() < sectorSize_) return Corrupt("FAT sector outside the file");
-        for (std::size_t k = 0; k < sectorSize_ / 4; ++k) fat_.push_back(LoadU32(sector.data() + 4 * k));
+        for (std::size_t k = 0; k < sectorSize_ / 4; ++k)
+            fat_.push_back(LoadU32(sector.data() + 4 * k));
     }
 
     // Directory.
@@ -155,7 +157,8 @@ Status Reader::Open(std::span<const std::uint8_t> file, std::size_t maxEntries) 
             entries_.push_back(std::move(entry));
         }
     }
-    if (entries_[0].type != EntryType::kRoot) return Corrupt("first directory entry is not the root");
+    if (entries_[0].type != EntryType::kRoot)
+        return Corrupt("first directory entry is not the root");
 
     // Mini FAT and mini stream.
     if (Status s = CollectChain(LoadU32(h + 0x3C), chain); !s) return s;
@@ -219,8 +222,9 @@ Status Reader::ReadStream(std::uint32_t index, Bytes& out) {
         return Corrupt("not a stream");
     const Entry& entry = entries_[index];
     if (entry.size > budget_) return Corrupt("streams add up to more than the file holds");
-    Status status = entry.size < kMiniStreamCutoff ? ReadMini(entry.startSector, entry.size, out)
-                                                   : ReadRegular(entry.startSector, entry.size, out);
+    Status status = entry.size < kMiniStreamCutoff
+                        ? ReadMini(entry.startSector, entry.size, out)
+                        : ReadRegular(entry.startSector, entry.size, out);
     if (status) budget_ -= out.size();
     return status;
 }

@@ -151,8 +151,9 @@ Status Builder::Build(const Guid& rootClass, Bytes& out) const {
     for (;;) {
         std::size_t total = fatSectors + difatSectors + fixedSectors;
         std::size_t needFat = CeilDiv(total, idsPerSector);
-        std::size_t needDifat =
-            needFat > kHeaderDifatSlots ? CeilDiv(needFat - kHeaderDifatSlots, idsPerSector - 1) : 0;
+        std::size_t needDifat = needFat > kHeaderDifatSlots
+                                    ? CeilDiv(needFat - kHeaderDifatSlots, idsPerSector - 1)
+                                    : 0;
         if (needFat == fatSectors && needDifat == difatSectors) break;
         fatSectors = std::max(fatSectors, needFat);
         difatSectors = std::max(difatSectors, needDifat);
@@ -230,9 +231,9 @@ Status Builder::Build(const Guid& rootClass, Bytes& out) const {
         std::uint8_t* at = sectorAt(firstDifat + static_cast<std::uint32_t>(d));
         for (std::size_t k = 0; k < idsPerSector - 1; ++k) {
             std::size_t fatIndex = kHeaderDifatSlots + d * (idsPerSector - 1) + k;
-            StoreU32(at + 4 * k,
-                     fatIndex < fatSectors ? firstFat + static_cast<std::uint32_t>(fatIndex)
-                                           : kFreeSect);
+            StoreU32(at + 4 * k, fatIndex < fatSectors
+                                     ? firstFat + static_cast<std::uint32_t>(fatIndex)
+                                     : kFreeSect);
         }
         StoreU32(at + 4 * (idsPerSector - 1), d + 1 < difatSectors
                                                   ? firstDifat + static_cast<std::uint32_t>(d + 1)

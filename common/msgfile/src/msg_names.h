@@ -62,8 +62,8 @@ inline std::string NumberedStorageName(const char* prefix, std::uint32_t number)
 // Bucket stream id for a name: MS-OXMSG 2.2.3.2.
 inline std::uint32_t BucketStreamId(std::uint32_t nameOrCrc, std::uint16_t guidIndex,
                                     NameKind kind) {
-    std::uint32_t key = (static_cast<std::uint32_t>(guidIndex) << 1) |
-                        (kind == NameKind::kString ? 1u : 0u);
+    std::uint32_t key =
+        (static_cast<std::uint32_t>(guidIndex) << 1) | (kind == NameKind::kString ? 1u : 0u);
     return kFirstBucketStreamId + ((nameOrCrc ^ key) % kBucketCount);
 }
 

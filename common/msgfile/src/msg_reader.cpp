@@ -126,16 +126,32 @@ private:
             const std::uint8_t* value = entry + 8;
             const std::uint16_t type = TagType(tag);
             switch (type) {
-                case kPtI2: out.push_back({tag, static_cast<std::int16_t>(LoadU16(value))}); continue;
-                case kPtLong: out.push_back({tag, static_cast<std::int32_t>(LoadU32(value))}); continue;
-                case kPtBoolean: out.push_back({tag, LoadU16(value) != 0}); continue;
-                case kPtI8: out.push_back({tag, static_cast<std::int64_t>(LoadU64(value))}); continue;
+                case kPtI2:
+                    out.push_back({tag, static_cast<std::int16_t>(LoadU16(value))});
+                    continue;
+                case kPtLong:
+                    out.push_back({tag, static_cast<std::int32_t>(LoadU32(value))});
+                    continue;
+                case kPtBoolean:
+                    out.push_back({tag, LoadU16(value) != 0});
+                    continue;
+                case kPtI8:
+                    out.push_back({tag, static_cast<std::int64_t>(LoadU64(value))});
+                    continue;
                 case kPtDouble:
                     out.push_back({tag, std::bit_cast<double>(LoadU64(value))});
                     continue;
-                case kPtSysTime: out.push_back({tag, FileTime{LoadU64(value)}}); continue;
-                case kPtUnicode: case kPtString8: case kPtBinary: case kPtClsid:
-                case kPtMvLong: case kPtMvUnicode: case kPtMvString8: case kPtMvBinary:
+                case kPtSysTime:
+                    out.push_back({tag, FileTime{LoadU64(value)}});
+                    continue;
+                case kPtUnicode:
+                case kPtString8:
+                case kPtBinary:
+                case kPtClsid:
+                case kPtMvLong:
+                case kPtMvUnicode:
+                case kPtMvString8:
+                case kPtMvBinary:
                     break;
                 default:
                     continue;  // a type the record has no place for
@@ -146,9 +162,15 @@ private:
                 continue;
             }
             switch (type) {
-                case kPtUnicode: out.push_back({tag, Utf16FromBytes(data)}); break;
-                case kPtString8: out.push_back({tag, String8FromBytes(data)}); break;
-                case kPtBinary: out.push_back({tag, std::move(data)}); break;
+                case kPtUnicode:
+                    out.push_back({tag, Utf16FromBytes(data)});
+                    break;
+                case kPtString8:
+                    out.push_back({tag, String8FromBytes(data)});
+                    break;
+                case kPtBinary:
+                    out.push_back({tag, std::move(data)});
+                    break;
                 case kPtClsid:
                     if (data.size() == 16)
                         out.push_back({tag, Guid::FromBytes(std::span<const std::uint8_t, 16>(
@@ -211,9 +233,9 @@ private:
         Bytes guids, entries, strings;
         Status status;
         auto read = [&](std::uint32_t id, Bytes& into) {
-            return ReadNamed(storage, detail::SubStreamName(MakeTag(static_cast<std::uint16_t>(id),
-                                                                    kPtBinary)),
-                             into, status);
+            return ReadNamed(
+                storage, detail::SubStreamName(MakeTag(static_cast<std::uint16_t>(id), kPtBinary)),
+                into, status);
         };
         if (!read(detail::kEntryStreamId, entries)) return status;
         read(detail::kGuidStreamId, guids);
@@ -246,7 +268,8 @@ private:
                 const std::uint32_t length = LoadU32(strings.data() + key);
                 if (length > strings.size() - key - 4) continue;
                 for (std::uint32_t i = 0; i + 1 < length; i += 2)
-                    name.name.push_back(static_cast<char16_t>(LoadU16(strings.data() + key + 4 + i)));
+                    name.name.push_back(
+                        static_cast<char16_t>(LoadU16(strings.data() + key + 4 + i)));
             } else {
                 name.kind = NameKind::kId;
                 name.lid = key;

@@ -39,21 +39,36 @@ Status Invalid(std::string what) { return {ErrorCode::kInvalidMessage, std::move
 // The variant alternative each supported property type takes.
 bool ValueMatchesType(std::uint16_t type, const PropertyValue& value) {
     switch (type) {
-        case kPtI2: return std::holds_alternative<std::int16_t>(value);
-        case kPtLong: return std::holds_alternative<std::int32_t>(value);
-        case kPtBoolean: return std::holds_alternative<bool>(value);
-        case kPtI8: return std::holds_alternative<std::int64_t>(value);
-        case kPtDouble: return std::holds_alternative<double>(value);
-        case kPtSysTime: return std::holds_alternative<FileTime>(value);
-        case kPtString8: return std::holds_alternative<std::string>(value);
-        case kPtUnicode: return std::holds_alternative<std::u16string>(value);
-        case kPtBinary: return std::holds_alternative<Bytes>(value);
-        case kPtClsid: return std::holds_alternative<Guid>(value);
-        case kPtMvString8: return std::holds_alternative<std::vector<std::string>>(value);
-        case kPtMvUnicode: return std::holds_alternative<std::vector<std::u16string>>(value);
-        case kPtMvBinary: return std::holds_alternative<std::vector<Bytes>>(value);
-        case kPtMvLong: return std::holds_alternative<std::vector<std::int32_t>>(value);
-        default: return false;
+        case kPtI2:
+            return std::holds_alternative<std::int16_t>(value);
+        case kPtLong:
+            return std::holds_alternative<std::int32_t>(value);
+        case kPtBoolean:
+            return std::holds_alternative<bool>(value);
+        case kPtI8:
+            return std::holds_alternative<std::int64_t>(value);
+        case kPtDouble:
+            return std::holds_alternative<double>(value);
+        case kPtSysTime:
+            return std::holds_alternative<FileTime>(value);
+        case kPtString8:
+            return std::holds_alternative<std::string>(value);
+        case kPtUnicode:
+            return std::holds_alternative<std::u16string>(value);
+        case kPtBinary:
+            return std::holds_alternative<Bytes>(value);
+        case kPtClsid:
+            return std::holds_alternative<Guid>(value);
+        case kPtMvString8:
+            return std::holds_alternative<std::vector<std::string>>(value);
+        case kPtMvUnicode:
+            return std::holds_alternative<std::vector<std::u16string>>(value);
+        case kPtMvBinary:
+            return std::holds_alternative<std::vector<Bytes>>(value);
+        case kPtMvLong:
+            return std::holds_alternative<std::vector<std::int32_t>>(value);
+        default:
+            return false;
     }
 }
 
@@ -128,8 +143,8 @@ private:
                 return Invalid("named property id " + Hex(name.id, 4) + " is not in 0x8000-0xFFFE");
             if (name.kind == NameKind::kString && name.name.empty())
                 return Invalid("named property " + Hex(name.id, 4) + " has an empty name");
-            auto [it, inserted] = names_.recordToFile.emplace(
-                name.id, static_cast<std::uint16_t>(kFirstNamedId + i));
+            auto [it, inserted] =
+                names_.recordToFile.emplace(name.id, static_cast<std::uint16_t>(kFirstNamedId + i));
             if (!inserted) return Invalid("named property id " + Hex(name.id, 4) + " mapped twice");
             for (std::size_t k = 0; k < i; ++k) {
                 const NamedProperty& other = names[k];
@@ -210,10 +225,9 @@ private:
         FileProperty fp;
         fp.tag = detail::kPrStoreSupportMask;
         fp.converted = static_cast<std::int32_t>(detail::kStoreUnicodeOk);
-        top.insert(std::upper_bound(top.begin(), top.end(), fp,
-                                    [](const FileProperty& a, const FileProperty& b) {
-                                        return a.tag < b.tag;
-                                    }),
+        top.insert(std::upper_bound(
+                       top.begin(), top.end(), fp,
+                       [](const FileProperty& a, const FileProperty& b) { return a.tag < b.tag; }),
                    std::move(fp));
     }
 
@@ -229,13 +243,27 @@ private:
             std::uint32_t size = 0;
             bool isFixed = true;
             switch (type) {
-                case kPtI2: fixed = static_cast<std::uint16_t>(std::get<std::int16_t>(value)); break;
-                case kPtLong: fixed = static_cast<std::uint32_t>(std::get<std::int32_t>(value)); break;
-                case kPtBoolean: fixed = std::get<bool>(value) ? 1 : 0; break;
-                case kPtI8: fixed = static_cast<std::uint64_t>(std::get<std::int64_t>(value)); break;
-                case kPtDouble: fixed = std::bit_cast<std::uint64_t>(std::get<double>(value)); break;
-                case kPtSysTime: fixed = std::get<FileTime>(value).ticks; break;
-                default: isFixed = false; break;
+                case kPtI2:
+                    fixed = static_cast<std::uint16_t>(std::get<std::int16_t>(value));
+                    break;
+                case kPtLong:
+                    fixed = static_cast<std::uint32_t>(std::get<std::int32_t>(value));
+                    break;
+                case kPtBoolean:
+                    fixed = std::get<bool>(value) ? 1 : 0;
+                    break;
+                case kPtI8:
+                    fixed = static_cast<std::uint64_t>(std::get<std::int64_t>(value));
+                    break;
+                case kPtDouble:
+                    fixed = std::bit_cast<std::uint64_t>(std::get<double>(value));
+                    break;
+                case kPtSysTime:
+                    fixed = std::get<FileTime>(value).ticks;
+                    break;
+                default:
+                    isFixed = false;
+                    break;
             }
             if (isFixed) {
                 PutU64(stream, fixed);
@@ -358,17 +386,19 @@ private:
             PutU32(bucket, hash);
             PutU32(bucket, indexAndKind);
         }
-        builder_.AddStream(storage, detail::SubStreamName(MakeTag(detail::kGuidStreamId, kPtBinary)),
+        builder_.AddStream(storage,
+                           detail::SubStreamName(MakeTag(detail::kGuidStreamId, kPtBinary)),
                            std::move(guids));
-        builder_.AddStream(storage, detail::SubStreamName(MakeTag(detail::kEntryStreamId, kPtBinary)),
+        builder_.AddStream(storage,
+                           detail::SubStreamName(MakeTag(detail::kEntryStreamId, kPtBinary)),
                            std::move(entries));
         builder_.AddStream(storage,
                            detail::SubStreamName(MakeTag(detail::kStringStreamId, kPtBinary)),
                            std::move(strings));
         for (auto& [id, bucket] : buckets)
-            builder_.AddStream(storage,
-                               detail::SubStreamName(MakeTag(static_cast<std::uint16_t>(id), kPtBinary)),
-                               std::move(bucket));
+            builder_.AddStream(
+                storage, detail::SubStreamName(MakeTag(static_cast<std::uint16_t>(id), kPtBinary)),
+                std::move(bucket));
         return Status::Ok();
     }
 

@@ -29,7 +29,8 @@ std::optional<Bytes> BuildOneOffEntryId(std::u16string_view displayName,
         if (text.find(u'\0') != std::u16string_view::npos) return std::nullopt;
     try {
         Bytes out;
-        out.reserve(kFixedPart + 2 * (displayName.size() + addressType.size() + emailAddress.size() + 3));
+        out.reserve(kFixedPart +
+                    2 * (displayName.size() + addressType.size() + emailAddress.size() + 3));
         PutHead(out, static_cast<std::uint16_t>(flags | kOneOffUnicode));
         for (auto text : {displayName, addressType, emailAddress}) {
             detail::PutUtf16(out, text);
@@ -81,7 +82,8 @@ std::optional<OneOffEntryId> ParseOneOffEntryId(std::span<const std::uint8_t> en
                     text.push_back(c);
                 }
             }
-            auto end = std::find(entryId.begin() + static_cast<std::ptrdiff_t>(at), entryId.end(), 0);
+            auto end =
+                std::find(entryId.begin() + static_cast<std::ptrdiff_t>(at), entryId.end(), 0);
             if (end == entryId.end()) return false;
             std::string_view bytes(reinterpret_cast<const char*>(entryId.data()) + at,
                                    static_cast<std::size_t>(end - entryId.begin()) - at);

@@ -150,8 +150,8 @@ TEST(NamedPropertyLayout, NumericNameMatchesWorkedExample) {
     Bytes bucket = file.Stream("__nameid_version1.0/__substg1.0_100A0102");
     bool found = false;
     for (std::size_t at = 0; at + 8 <= bucket.size(); at += 8)
-        found |= Bytes(bucket.begin() + at, bucket.begin() + at + 8) ==
-                 Hex("83 80 00 00 06 00 02 00");
+        found |=
+            Bytes(bucket.begin() + at, bucket.begin() + at + 8) == Hex("83 80 00 00 06 00 02 00");
     EXPECT_TRUE(found);
 }
 
@@ -214,7 +214,8 @@ TEST(MessageLayout, HeadersCountsAndPropertyEntries) {
     EXPECT_EQ(LoadU32(bytes.data() + 0x38), 4096u);
     EXPECT_EQ(bytes.size() % 512, 0u);
     const auto clsid = kClsidMailMessage.ToBytes();
-    EXPECT_EQ(Bytes(clsid.begin(), clsid.end()), Hex("0B 0D 02 00 00 00 00 00 C0 00 00 00 00 00 00 46"));
+    EXPECT_EQ(Bytes(clsid.begin(), clsid.end()),
+              Hex("0B 0D 02 00 00 00 00 00 C0 00 00 00 00 00 00 46"));
     EXPECT_EQ(file.reader().entries()[0].clsid, clsid);
 
     Bytes top = file.Stream("__properties_version1.0");
@@ -266,11 +267,14 @@ TEST(MessageLayout, HeadersCountsAndPropertyEntries) {
     Bytes recipient = file.Stream("__recip_version1.0_#00000000/__properties_version1.0");
     auto entryId = EntryFor(recipient, 8, kPrEntryId);
     ASSERT_TRUE(entryId.has_value());
-    EXPECT_EQ(entryId->value, std::get<Bytes>(FindProperty(m.recipients[0].properties, kPrEntryId)->value).size());
-    EXPECT_EQ(file.Stream("__recip_version1.0_#00000000/__substg1.0_3002001F"), Utf16Bytes(u"ORVANE"));
+    EXPECT_EQ(entryId->value,
+              std::get<Bytes>(FindProperty(m.recipients[0].properties, kPrEntryId)->value).size());
+    EXPECT_EQ(file.Stream("__recip_version1.0_#00000000/__substg1.0_3002001F"),
+              Utf16Bytes(u"ORVANE"));
 
     // The large attachment: regular sectors, byte for byte.
-    const Bytes& big = std::get<Bytes>(FindProperty(m.attachments[1].properties, kPrAttachDataBin)->value);
+    const Bytes& big =
+        std::get<Bytes>(FindProperty(m.attachments[1].properties, kPrAttachDataBin)->value);
     EXPECT_EQ(file.Stream("__attach_version1.0_#00000001/__substg1.0_37010102"), big);
     Bytes attachment = file.Stream("__attach_version1.0_#00000001/__properties_version1.0");
     auto dataEntry = EntryFor(attachment, 8, kPrAttachDataBin);
@@ -291,9 +295,7 @@ TEST(MessageLayout, StringConversionUsesTheGivenCodePage) {
     EXPECT_EQ(defaultFile.Stream("__substg1.0_0037001F"), Utf16Bytes(u"\u20AC\u0178\u00E9\u0081"));
 
     WriteOptions options;
-    options.ansiToUtf16 = [](std::string_view bytes) {
-        return std::u16string(bytes.size(), u'#');
-    };
+    options.ansiToUtf16 = [](std::string_view bytes) { return std::u16string(bytes.size(), u'#'); };
     OpenedFile custom(Build(m, options));
     EXPECT_EQ(custom.Stream("__substg1.0_0037001F"), Utf16Bytes(u"####"));
 }
@@ -339,7 +341,9 @@ TEST(CompoundFile, SiblingTreesAreValidRedBlackTrees) {
         std::vector<std::string> names;
         for (std::size_t i = 0; i < count; ++i) {
             // Mixed lengths and cases, so both ordering rules matter.
-            std::string name = (i % 3 == 0 ? "s" : i % 3 == 1 ? "Stream" : "longer_") +
+            std::string name = (i % 3 == 0   ? "s"
+                                : i % 3 == 1 ? "Stream"
+                                             : "longer_") +
                                std::to_string(count - i);
             builder.AddStream(storage, name, Bytes(i % 5, static_cast<std::uint8_t>(i)));
             names.push_back(name);
@@ -354,7 +358,8 @@ TEST(CompoundFile, SiblingTreesAreValidRedBlackTrees) {
         const auto& children = entries[store].children;
         ASSERT_EQ(children.size(), count);
         for (std::size_t i = 1; i < children.size(); ++i)
-            EXPECT_LT(cfb::CompareNames(entries[children[i - 1]].name, entries[children[i]].name), 0);
+            EXPECT_LT(cfb::CompareNames(entries[children[i - 1]].name, entries[children[i]].name),
+                      0);
         std::uint32_t root = entries[store].child;
         EXPECT_EQ(entries[root].color, 1) << count;
         std::string problem;
@@ -362,7 +367,8 @@ TEST(CompoundFile, SiblingTreesAreValidRedBlackTrees) {
         EXPECT_EQ(problem, "") << count << " siblings";
         // And the data comes back.
         for (std::size_t i = 0; i < count; ++i) {
-            std::uint32_t index = reader.Find(store, std::u16string(names[i].begin(), names[i].end()));
+            std::uint32_t index =
+                reader.Find(store, std::u16string(names[i].begin(), names[i].end()));
             ASSERT_NE(index, cfb::kNoStream);
             Bytes data;
             ASSERT_TRUE(reader.ReadStream(index, data));

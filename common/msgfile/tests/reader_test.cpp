@@ -89,7 +89,8 @@ TEST(ReaderErrors, SharedSectorsCannotMultiplyMemory) {
     // on its own, together they would return far more than the file holds.
     cfb::Builder builder;
     for (int i = 0; i < 40; ++i)
-        builder.AddStream(cfb::Builder::kRoot, "s" + std::to_string(i), PatternBytes(i == 0 ? 65536 : 8, 1));
+        builder.AddStream(cfb::Builder::kRoot, "s" + std::to_string(i),
+                          PatternBytes(i == 0 ? 65536 : 8, 1));
     Bytes bytes;
     ASSERT_TRUE(builder.Build(kClsidMailMessage, bytes));
     const std::size_t dir = DirectoryOffset(bytes);

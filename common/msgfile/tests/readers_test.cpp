@@ -112,10 +112,9 @@ TEST_F(ReadersTest, MsgreaderReadsEverythingBack) {
         if (p.contains("name") && p["name"] == "Keywords")
             keywordStreams.insert(p["value"]["hex"].get<std::string>());
     EXPECT_EQ(keywordStreams,
-              (std::multiset<std::string>{"0c00000000000000", "080000001200000008000000",
-                                          "4600610078000000",
-                                          "4f007500740062006f0075006e0064000000",
-                                          "c9007400e9000000"}));
+              (std::multiset<std::string>{
+                  "0c00000000000000", "080000001200000008000000", "4600610078000000",
+                  "4f007500740062006f0075006e0064000000", "c9007400e9000000"}));
     json fax1 = findByLid("000080b3");
     ASSERT_FALSE(fax1.is_null()) << got["named"].dump();
     EXPECT_EQ(fax1["value"], "Ann Smith@+1 555 1234");
@@ -133,9 +132,9 @@ TEST_F(ReadersTest, MsgconvertProducesTheSameMail) {
     CommandResult convert = RunCommand("msgconvert --outfile " + ShellQuote(eml.string()) + " " +
                                        ShellQuote(msgPath_.string()) + " 2>&1");
     ASSERT_EQ(convert.status, 0) << convert.output;
-    CommandResult dump = RunCommand("perl " + ShellQuote((kScriptDir / "dump_eml.pl").string()) +
-                                    " " + ShellQuote(eml.string()) + " " +
-                                    ShellQuote(dir_.path().string()));
+    CommandResult dump =
+        RunCommand("perl " + ShellQuote((kScriptDir / "dump_eml.pl").string()) + " " +
+                   ShellQuote(eml.string()) + " " + ShellQuote(dir_.path().string()));
     ASSERT_EQ(dump.status, 0) << dump.output;
     json got = json::parse(dump.output);
 

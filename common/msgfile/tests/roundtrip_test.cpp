@@ -1,8 +1,7 @@
 // Writing records, reading them back with the library's reader, the errors
 // the writer reports, and how the file lands on disk.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -196,7 +195,8 @@ TEST(WriterErrors, RecordsThatCannotBeWritten) {
 
 std::vector<std::string> DirectoryNames(const std::filesystem::path& dir) {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

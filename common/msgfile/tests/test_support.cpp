@@ -127,7 +127,8 @@ CommandResult RunCommand(const std::string& command) {
     if (raw == nullptr) return result;
     std::array<char, 65536> buffer;
     std::size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), raw)) > 0) result.output.append(buffer.data(), n);
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), raw)) > 0)
+        result.output.append(buffer.data(), n);
     result.status = ::pclose(raw);
     return result;
 }

@@ -95,8 +95,8 @@ struct FileTime {
 //   PT_MV_LONG std::vector<int32_t>.
 using PropertyValue =
     std::variant<std::int16_t, std::int32_t, bool, std::int64_t, double, FileTime, std::string,
-                 std::u16string, Bytes, Guid, std::vector<std::string>,
-                 std::vector<std::u16string>, std::vector<Bytes>, std::vector<std::int32_t>>;
+                 std::u16string, Bytes, Guid, std::vector<std::string>, std::vector<std::u16string>,
+                 std::vector<Bytes>, std::vector<std::int32_t>>;
 
 struct Property {
     PropTag tag = 0;
