@@ -99,10 +99,22 @@ DWORD GetTempPathW(DWORD size, WCHAR* buffer);
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 
 // -------------------------------------------------------------- profile files
-// A file named without a directory lives in the Windows directory. Sections
-// and keys compare without regard to letter case. Writing a null key removes
-// the section, a null value removes the key. Every write is atomic and safe
-// when several processes write the same file.
+// A file named without a directory lives in the Windows directory; an existing
+// file is found under any spelling of its name ("OVCLIENT.INI" reaches
+// "ovclient.ini"). Sections and keys compare without regard to letter case.
+// Reading: a value loses its surrounding blanks and one pair of matching
+// quotes; a missing key gives the default without trailing blanks; a null
+// section lists the sections, a null key the keys of a section, each ending in
+// NUL with one more NUL at the end (size - 2 returned when they do not fit); a
+// value longer than the buffer is cut to size - 1. Lines that are not
+// "[section]" or "key=value" are ignored and kept; lines over 65535 bytes are
+// ignored, files over 8 MiB are not read (the default, ERROR_INVALID_DATA).
+// Writing a null key removes the section, a null value removes the key. A
+// write that would not read back (a line break anywhere, "]" in a section,
+// "=" in a key, an empty name, a line over 65535 bytes) fails with
+// ERROR_INVALID_PARAMETER. Every write is atomic and safe when several
+// processes write the same file (they take turns on a ".<name>.lock" file
+// beside it).
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                char* buffer, DWORD size, const char* fileName);
 UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
@@ -132,7 +144,12 @@ constexpr DWORD KEY_WRITE = 0x20006;
 constexpr DWORD KEY_ALL_ACCESS = 0xF003F;
 using REGSAM = DWORD;
 
-// All return ERROR_SUCCESS or an error value (not through GetLastError).
+// All return ERROR_SUCCESS or an error value (not through GetLastError). Each
+// hive is the text file <prefix>/registry/<HKEY_...>.reg, replaced atomically
+// on every change; a hive file that cannot be understood gives ERROR_BADDB and
+// is never overwritten. Key and value names compare without regard to case and
+// keep the case they were created with. A handle whose key was deleted gives
+// ERROR_KEY_DELETED.
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
                      REGSAM access, void* security, HKEY* result, DWORD* disposition);
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM access, HKEY* result);
@@ -219,7 +236,8 @@ BOOL IsWindow(HWND window);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-// Takes at most one waiting message of the calling thread.
+// Takes at most one waiting message of the calling thread. Messages of other
+// processes arrive as datagrams on sockets under <prefix>/run/windows.
 BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
 // Blocks until a message arrives; FALSE for WM_QUIT.
 BOOL GetMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax);
@@ -270,15 +288,22 @@ constexpr int SW_SHOWNORMAL = 1;
 // Starts file (a program, or a document through the association of its
 // extension in HKEY_CLASSES_ROOT) with parameters split by the Windows
 // command-line rules. Returns a value above 32 on success, else an error code
-// below 32 (2 file not found, 31 no association, ...). Does not wait.
+// below 32 (2 file not found, 3 path not found, 5 access denied, 8 out of
+// memory, 31 no association, ...). Does not wait. An executable file is run
+// itself; a document runs the "<type>\shell\<verb>\command" of its
+// extension's type (verb null: "open"), "%1" and "%L" replaced by the
+// document's path, a word "%*" by the parameters; without "%1" the path is
+// added at the end.
 HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int show);
 
-// Loads a shared library by path. Failure: null, and the last error is
-// ERROR_MOD_NOT_FOUND when no file is there, ERROR_GEN_FAILURE when the file
-// is there but does not load.
+// Loads a shared library by path; a bare name ("MAPI32.DLL") is looked for in
+// the program's directory, then the system directory, without regard to case.
+// Failure: null, and the last error is ERROR_MOD_NOT_FOUND when no file is
+// there, ERROR_GEN_FAILURE when the file is there but does not load.
 HMODULE LoadLibraryA(const char* path);
-// Null with ERROR_PROC_NOT_FOUND when the library has no such export.
+// Null with ERROR_PROC_NOT_FOUND when the library itself has no such export
+// (names only the libraries it depends on define do not count).
 FARPROC GetProcAddress(HMODULE module, const char* name);
 BOOL FreeLibrary(HMODULE module);
 
