@@ -288,6 +288,35 @@ TEST(MessageLayout, HeadersCountsAndPropertyEntries) {
     EXPECT_EQ(file.Stream("__substg1.0_8006101F-00000002"), Hex("c9 00 74 00 e9 00 00 00"));
 }
 
+TEST(MessageLayout, StorageNumbersAndNamedIdsInSubObjects) {
+    Message m;
+    m.namedProperties = {{0x9100, kPsPublicStrings, NameKind::kString, 0, u"PageCount"}};
+    for (int i = 0; i < 11; ++i) {
+        Attachment a;
+        a.properties = {{kPrAttachNum, std::int32_t{i}},
+                        {MakeTag(0x9100, kPtLong), std::int32_t{i}}};
+        m.attachments.push_back(a);
+    }
+    m.recipients.resize(17);
+    OpenedFile file(Build(m));
+    // Eight upper-case hex digits, counted from 0.
+    EXPECT_TRUE(file.Has("__attach_version1.0_#0000000A"));
+    EXPECT_FALSE(file.Has("__attach_version1.0_#0000000a"));
+    EXPECT_FALSE(file.Has("__attach_version1.0_#0000000B"));
+    EXPECT_TRUE(file.Has("__recip_version1.0_#00000010"));
+    Bytes top = file.Stream("__properties_version1.0");
+    EXPECT_EQ(LoadU32(top.data() + 8), 17u);
+    EXPECT_EQ(LoadU32(top.data() + 12), 11u);
+    // A recipient without properties still has its (header-only) stream.
+    EXPECT_EQ(file.Stream("__recip_version1.0_#00000003/__properties_version1.0"), Bytes(8, 0));
+    // The mapping of the top level serves attachments too.
+    Bytes attachment = file.Stream("__attach_version1.0_#0000000A/__properties_version1.0");
+    auto named = EntryFor(attachment, 8, 0x80000003);
+    ASSERT_TRUE(named.has_value());
+    EXPECT_EQ(named->value, 10u);
+    EXPECT_FALSE(file.Has("__attach_version1.0_#0000000A/__nameid_version1.0"));
+}
+
 TEST(MessageLayout, StringConversionUsesTheGivenCodePage) {
     Message m;
     m.properties = {{kPrSubjectA, std::string("\x80\x9F\xE9\x81")}};
