@@ -23,28 +23,20 @@
 #include <thread>
 
 #include "internal.h"
+#include "ovplatform/internal/window_wire.h"
 #include "ovplatform/platform.h"
 
 namespace {
 
 using ov::detail::UniqueFd;
 
-constexpr std::uint32_t kWireMagic = 0x4F564D31;  // "OVM1"
 constexpr UINT kFirstRegisteredMessage = 0xC000;
 constexpr std::size_t kMaxRegisteredMessages = 0x4000;
 constexpr std::size_t kMaxMessageNameLength = 255;
 constexpr std::size_t kMaxAtomFileSize = 4u << 20;
 constexpr std::uintptr_t kBroadcast = 0xFFFF;
 
-struct WireMessage {
-    std::uint32_t magic;
-    std::uint32_t message;
-    std::uint64_t target;
-    std::uint64_t wParam;
-    std::int64_t lParam;
-    std::uint32_t senderPid;
-    std::uint32_t reserved;
-};
+using ov::detail::WireMessage;
 
 DWORD CurrentThreadId() { return static_cast<DWORD>(::gettid()); }
 
@@ -191,23 +183,21 @@ void ReceivePending(DWORD threadId, ThreadQueue& queue) {
     }
     for (const auto& window : windows) {
         for (;;) {
-            WireMessage wire{};
-            ssize_t got = ::recv(window->socket.get(), &wire, sizeof wire, MSG_DONTWAIT);
+            // One byte more than a datagram holds, so an oversized one shows.
+            unsigned char bytes[sizeof(WireMessage) + 1];
+            ssize_t got = ::recv(window->socket.get(), bytes, sizeof bytes, MSG_DONTWAIT);
             if (got < 0 && errno == EINTR) {
                 continue;
             }
             if (got < 0) {
                 break;
             }
-            // Anything not shaped like our message is dropped unread.
-            if (got != static_cast<ssize_t>(sizeof wire) || wire.magic != kWireMagic ||
-                (wire.target != window->hwnd && wire.target != kBroadcast)) {
-                continue;
+            auto msg = ov::detail::DecodeWireMessage(bytes, static_cast<std::size_t>(got), window->hwnd);
+            if (!msg) {
+                continue;  // not ours: dropped
             }
-            MSG msg = MakeMessage(reinterpret_cast<HWND>(window->hwnd), wire.message,
-                                  static_cast<WPARAM>(wire.wParam), static_cast<LPARAM>(wire.lParam));
             std::lock_guard lock(queue.mutex);
-            queue.messages.push_back(msg);
+            queue.messages.push_back(*msg);
         }
     }
 }
@@ -281,6 +271,28 @@ UINT RegisterName(const std::string& utf8) {
 }
 
 }  // namespace
+
+namespace ov::detail {
+
+WireMessage EncodeWireMessage(std::uintptr_t target, UINT message, WPARAM wParam, LPARAM lParam) {
+    return WireMessage{kWireMagic, message, target, static_cast<std::uint64_t>(wParam),
+                       static_cast<std::int64_t>(lParam), static_cast<std::uint32_t>(::getpid()), 0};
+}
+
+std::optional<MSG> DecodeWireMessage(const void* bytes, std::size_t size, std::uintptr_t window) {
+    WireMessage wire{};
+    if (bytes == nullptr || size != sizeof wire) {
+        return std::nullopt;
+    }
+    std::memcpy(&wire, bytes, sizeof wire);
+    if (wire.magic != kWireMagic || (wire.target != window && wire.target != kBroadcast)) {
+        return std::nullopt;
+    }
+    return MakeMessage(reinterpret_cast<HWND>(window), wire.message, static_cast<WPARAM>(wire.wParam),
+                       static_cast<LPARAM>(wire.lParam));
+}
+
+}  // namespace ov::detail
 
 namespace ov {
 
@@ -403,8 +415,7 @@ BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
         if (value == 0) {
             return PostThreadMessageA(CurrentThreadId(), message, wParam, lParam);
         }
-        WireMessage wire{kWireMagic, message, value, static_cast<std::uint64_t>(wParam),
-                         static_cast<std::int64_t>(lParam), static_cast<std::uint32_t>(::getpid()), 0};
+        const WireMessage wire = ov::detail::EncodeWireMessage(value, message, wParam, lParam);
         if (value != kBroadcast) {
             if (PidOfWindow(value) == ::getpid()) {
                 if (!PostToLocalWindow(value, message, wParam, lParam)) {
