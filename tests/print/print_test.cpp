@@ -3,7 +3,9 @@
 // `faxprint` or the `kestrinfax` CUPS backend, the fax client named in
 // "ClientName" is started as the outside component starts it, and the object
 // attaches the converted fax image and sends it through the gateway.
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -322,6 +324,38 @@ TEST_F(PrintToFax, TheProgramsExplainThemselvesAndRefuseBadArguments) {
     }
     EXPECT_TRUE(ov::spool::Jobs().empty());
     EXPECT_EQ(Profile("CommandLine"), "") << "nothing was printed";
+}
+
+// CUPS runs a backend that others may not read as root; the backend then
+// works as the owner of the prefix, so the spooler, the spool files and the
+// fax client stay that user's.
+TEST_F(PrintToFax, TheBackendRunAsRootWorksAsThePrefixOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, as CUPS runs the backend";
+    std::string pattern = (fs::temp_directory_path() / "orvane-owned-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path owned = pattern;
+    const uid_t user = 65534;  // nobody
+    ASSERT_EQ(::chown(owned.c_str(), user, user), 0);
+
+    const std::string backend = Quote((bin_ / "kestrinfax").string());
+    RunResult printed = RunCommand("ORVANE_PREFIX=" + Quote(owned.string()) +
+                                   " PRINTER=Orvane_Fax DEVICE_URI=kestrinfax:/ " + backend +
+                                   " 5 ann letter 1 '' < " + Quote(SAMPLE_OVK));
+    EXPECT_EQ(printed.exitCode, 0) << printed.output;
+    std::vector<fs::path> spooled;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(owned / "drive_c/windows/temp", ec)) spooled.push_back(entry.path());
+    ASSERT_EQ(spooled.size(), 1u);
+    struct stat st{};
+    ASSERT_EQ(::lstat(spooled[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, user) << "the spool file belongs to the prefix owner";
+    ASSERT_EQ(::lstat((owned / "spool").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, user);
+
+    RunResult unset = RunCommand("env -u ORVANE_PREFIX PRINTER=Orvane_Fax " + backend + " 6 ann t 1 '' < /dev/null");
+    EXPECT_EQ(unset.exitCode, 4) << unset.output;
+    EXPECT_NE(unset.output.find("ORVANE_PREFIX"), std::string::npos) << unset.output;
+    fs::remove_all(owned, ec);
 }
 
 }  // namespace
