@@ -9,13 +9,18 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev libtiff-dev libpng-dev
   libfreetype-dev libfontconfig-dev fonts-liberation2
-  libemail-outlook-message-perl nodejs npm
+  libemail-outlook-message-perl
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Node.js runs the test-only readers; a machine may carry its own build of it
+# (with npm inside), which Debian's npm package would conflict with.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
