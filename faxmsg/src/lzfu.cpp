@@ -52,6 +52,7 @@ constexpr std::size_t kSliceSize = std::size_t{64} * 1024;
 // The compressed size must fit 32 bits even when nothing compresses (a
 // control byte per eight literals).
 constexpr std::uint64_t kMaxRawSize = 0xE0000000u;
+static_assert(kMaxRawSize + kInitialDictionarySize < std::numeric_limits<std::uint32_t>::max());
 
 constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
     std::array<std::uint32_t, 256> table{};
@@ -116,7 +117,12 @@ struct RtfCompressor::State {
         prev2.assign(kRingSize, kNone);
     }
 
-    static constexpr std::int64_t kNone = -1;
+    // Table entries hold a position plus one, so that 0 means none; raw
+    // sizes are capped well below 4 GiB, so positions fit 32 bits.
+    static constexpr std::uint32_t kNone = 0;
+    static std::uint32_t Link(std::uint64_t position) {
+        return static_cast<std::uint32_t>(position + 1);
+    }
 
     // History and waiting input; window[0] is at position windowStart.
     std::vector<std::uint8_t> window;
@@ -125,10 +131,10 @@ struct RtfCompressor::State {
     std::uint64_t hashed = 0;                     // positions below are in the tables
     // Newest position of each three-byte hash and of each byte pair, and for
     // every position (modulo the ring) the one before it with the same key.
-    std::vector<std::int64_t> head3;
-    std::vector<std::int64_t> prev3;
-    std::vector<std::int64_t> head2;
-    std::vector<std::int64_t> prev2;
+    std::vector<std::uint32_t> head3;
+    std::vector<std::uint32_t> prev3;
+    std::vector<std::uint32_t> head2;
+    std::vector<std::uint32_t> prev2;
     // A match already found for position `next` by the lazy look-ahead.
     bool haveLookahead = false;
     Match lookahead;
@@ -166,10 +172,10 @@ struct RtfCompressor::State {
         while (hashed < limit && hashed + 2 < End()) {
             const std::size_t h = Hash3(hashed);
             prev3[hashed & kRingMask] = head3[h];
-            head3[h] = static_cast<std::int64_t>(hashed);
+            head3[h] = Link(hashed);
             const std::size_t pair = Pair(hashed);
             prev2[hashed & kRingMask] = head2[pair];
-            head2[pair] = static_cast<std::int64_t>(hashed);
+            head2[pair] = Link(hashed);
             ++hashed;
         }
     }
@@ -186,9 +192,9 @@ struct RtfCompressor::State {
         }
         const std::uint8_t* here = Pointer(position);
         if (maxLength >= 3) {
-            std::int64_t candidate = head3[Hash3(position)];
+            std::uint32_t candidate = head3[Hash3(position)];
             for (int chain = 0; candidate != kNone && chain < kMaxChain; ++chain) {
-                const auto from = static_cast<std::uint64_t>(candidate);
+                const std::uint64_t from = candidate - 1;
                 if (from >= position || position - from > kMaxDistance) {
                     break;
                 }
@@ -205,7 +211,7 @@ struct RtfCompressor::State {
                         }
                     }
                 }
-                const std::int64_t older = prev3[from & kRingMask];
+                const std::uint32_t older = prev3[from & kRingMask];
                 if (older >= candidate) {
                     break;
                 }
@@ -214,14 +220,14 @@ struct RtfCompressor::State {
         }
         if (best.length < kMinMatch) {
             // Pairs are keyed exactly; the oldest one in reach is taken.
-            std::int64_t candidate = head2[Pair(position)];
+            std::uint32_t candidate = head2[Pair(position)];
             for (int chain = 0; candidate != kNone && chain < kMaxPairChain; ++chain) {
-                const auto from = static_cast<std::uint64_t>(candidate);
+                const std::uint64_t from = candidate - 1;
                 if (from >= position || position - from > kMaxDistance) {
                     break;
                 }
                 best = {from, kMinMatch};
-                const std::int64_t older = prev2[from & kRingMask];
+                const std::uint32_t older = prev2[from & kRingMask];
                 if (older >= candidate) {
                     break;
                 }
