@@ -42,9 +42,22 @@ std::filesystem::path LocateModule(std::string_view name) {
 namespace ov::detail {
 
 std::string LoadedModulePath(HMODULE module) {
-    std::lock_guard lock(gModulesMutex);
-    auto it = gModules.find(module);
-    return it == gModules.end() ? std::string() : it->second.path;
+    {
+        std::lock_guard lock(gModulesMutex);
+        auto it = gModules.find(module);
+        if (it != gModules.end()) {
+            return it->second.path;
+        }
+    }
+    // An address inside a loaded library names that library, so a library
+    // can find its own file from one of its functions.
+    Dl_info info{};
+    if (::dladdr(module, &info) != 0 && info.dli_fname != nullptr && *info.dli_fname != '\0') {
+        std::error_code ec;
+        auto path = std::filesystem::absolute(info.dli_fname, ec);
+        return ec ? std::string(info.dli_fname) : path.lexically_normal().string();
+    }
+    return {};
 }
 
 }  // namespace ov::detail

@@ -32,6 +32,14 @@ TEST_F(LibraryTest, LoadsByPathResolvesExportsAndUnloads) {
     const DWORD length = GetModuleFileNameA(module, path, sizeof path);
     EXPECT_EQ(std::string(path, length), ModulePath());
 
+    // An address inside the library names it too.
+    const DWORD byAddress =
+        GetModuleFileNameA(reinterpret_cast<HMODULE>(reinterpret_cast<void*>(answer)), path, sizeof path);
+    EXPECT_EQ(std::string(path, byAddress), ModulePath());
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(std::uintptr_t{16}), path, sizeof path), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
     EXPECT_TRUE(FreeLibrary(module));
     EXPECT_FALSE(FreeLibrary(module));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);

@@ -92,7 +92,9 @@ UINT GetSystemDirectoryA(char* buffer, UINT size);
 DWORD GetTempPathA(DWORD size, char* buffer);
 UINT GetWindowsDirectoryW(WCHAR* buffer, UINT size);
 DWORD GetTempPathW(DWORD size, WCHAR* buffer);
-// Module null: the running executable. Otherwise a handle from LoadLibraryA.
+// Module null: the running executable. Otherwise a handle from LoadLibraryA,
+// or any address inside a loaded library (a library's own function gives its
+// own file).
 // Returns the length written. When the path does not fit, it is truncated to
 // size - 1 and terminated, size is returned and the last error is
 // ERROR_INSUFFICIENT_BUFFER, so callers can tell.
