@@ -218,6 +218,12 @@ enum LeafKind : std::uint8_t { kLeafRun, kLeafMakeUp, kLeafEol, kLeafInvalid, kL
 constexpr int kMaxNodes = 512;
 constexpr int kTableBits = 13;    // the longest code (black make-up) has 13 bits
 constexpr int kPrimaryBits = 9;   // most codes of real pages: a small table that stays in cache
+constexpr int kPairBits = 10;
+// The codes of an empty line, white 1728 then white 0, as they arrive.
+constexpr std::uint32_t kWhiteLineCodes =
+    ToLsbFirst(t4::kWhiteMakeUp[26]).bits |
+    (static_cast<std::uint32_t>(ToLsbFirst(t4::kWhiteTerminating[0]).bits) << t4::kWhiteMakeUp[26].length);
+static_assert(t4::kWhiteMakeUp[26].length + t4::kWhiteTerminating[0].length == 17);     // two short terminating codes at once, as in halftones
 
 struct Node {
     // >= 0: index of the next node; < 0: a leaf, -1 - (kind << 12 | run).
@@ -276,6 +282,10 @@ struct CodeTree {
 struct DecoderTables {
     CodeTree tree[2];  // [white]
     TableEntry primary[2][1 << kPrimaryBits];  // kLeafLong: see table
+    // Two terminating codes, the first in the colour of the index: first run
+    // in bits 0 to 5, second in 6 to 11, their total length in 12 to 16; 0
+    // when the next bits do not start with two such codes.
+    std::uint32_t pairs[2][1 << kPairBits];
     TableEntry table[2][1 << kTableBits];
 
     DecoderTables() {
@@ -304,6 +314,21 @@ struct DecoderTables {
                 }
                 table[colour][index] = entry;
             }
+        }
+        for (int colour = 0; colour < 2; ++colour) {
+            for (int index = 0; index < (1 << kPairBits); ++index) {
+                pairs[colour][index] = 0;
+                const TableEntry first = table[colour][index];
+                if (first.Kind() != kLeafRun || first.Length() >= kPairBits) continue;
+                const int rest = index >> first.Length();
+                const TableEntry second = table[colour ^ 1][rest];
+                if (second.Kind() != kLeafRun || first.Length() + second.Length() > kPairBits) continue;
+                pairs[colour][index] = static_cast<std::uint32_t>(first.Run()) |
+                                       (static_cast<std::uint32_t>(second.Run()) << 6) |
+                                       (static_cast<std::uint32_t>(first.Length() + second.Length()) << 12);
+            }
+        }
+        for (int colour = 0; colour < 2; ++colour) {
             for (int index = 0; index < (1 << kPrimaryBits); ++index) {
                 const TableEntry& entry = table[colour][index];
                 primary[colour][index] = entry.Length() <= kPrimaryBits && entry.Kind() != kLeafZeroRun
@@ -318,6 +343,12 @@ const DecoderTables& Decoder() {
     static const DecoderTables tables;
     return tables;
 }
+
+}  // namespace
+
+const void* T4LineDecoder::SharedTables() { return &Decoder(); }
+
+namespace {
 
 // Writes a line's pixels run by run, 64 at a time (1 = white), so that every
 // code costs a few shifts whatever its colour.
@@ -341,6 +372,13 @@ public:
         }
         word_ = colour & ((std::uint64_t{1} << run) - 1);
         filled_ = run;
+    }
+
+    // The whole line white at once.
+    void WhiteLine() {
+        std::memset(line_, 0xFF, kLineBytes);
+        next_ = line_ + kLineBytes;
+        filled_ = 0;
     }
 
     // The pixels after the last run are white.
@@ -513,7 +551,7 @@ int T4LineDecoder::DecodeLine(std::uint8_t* out, int capacity) {
         if (!Synchronize()) return 0;
         syncNeeded_ = false;
     }
-    const DecoderTables& tables = Decoder();
+    const DecoderTables& tables = *static_cast<const DecoderTables*>(tables_);
     // The bit reader's state lives in registers while codes are taken.
     std::uint64_t bits = bits_;
     int bitCount = bitCount_;
@@ -531,6 +569,23 @@ int T4LineDecoder::DecodeLine(std::uint8_t* out, int capacity) {
         PixelWriter pixels(out);
         int count = 0;
         int colour = 1;  // white
+        // Most lines of a page are empty: white 1728 and white 0 at once.
+        if (bitCount >= kTableBits + 4 && (bits & 0x1FFFF) == kWhiteLineCodes) {
+            bits >>= 17;
+            bitCount -= 17;
+            pixels.WhiteLine();
+            count = kLinePixels;
+            colour = 0;
+            // Eleven or more fill and EOL zeros, then the EOL's 1 bit.
+            if (bits != 0 && std::countr_zero(bits) >= 11) {
+                const int skipped = std::countr_zero(bits) + 1;
+                bits = skipped < 64 ? bits >> skipped : 0;
+                bitCount -= skipped;
+                save();
+                CompleteLine(out, capacity);
+                return kLineBytes;
+            }
+        }
         for (;;) {
             Outcome outcome;
             int run;
@@ -540,6 +595,21 @@ int T4LineDecoder::DecodeLine(std::uint8_t* out, int capacity) {
                 load();
             }
             if (bitCount >= kTableBits) [[likely]] {
+                const std::uint32_t pair = tables.pairs[colour][bits & ((1u << kPairBits) - 1)];
+                if (pair != 0) {
+                    const int first = static_cast<int>(pair & 63);
+                    const int second = static_cast<int>((pair >> 6) & 63);
+                    if (count + first + second <= kLinePixels) [[likely]] {
+                        const int length = static_cast<int>(pair >> 12);
+                        bits >>= length;
+                        bitCount -= length;
+                        const std::uint64_t firstColour = colour == 1 ? ~std::uint64_t{0} : 0;
+                        pixels.Put(first, firstColour);
+                        pixels.Put(second, ~firstColour);
+                        count += first + second;
+                        continue;
+                    }
+                }
                 TableEntry entry = tables.primary[colour][bits & ((1u << kPrimaryBits) - 1)];
                 if (entry.Kind() == kLeafLong) entry = tables.table[colour][bits & ((1u << kTableBits) - 1)];
                 run = entry.Run();

@@ -60,6 +60,9 @@ private:
         bitCount_ -= bits;
     }
 
+    static const void* SharedTables();
+
+    const void* tables_ = SharedTables();  // built once per process
     CodedByteSource source_ = nullptr;
     void* context_ = nullptr;
     bool lsbFirst_ = true;
