@@ -304,6 +304,7 @@ TEST_F(PrintToFax, TheProgramsExplainThemselvesAndRefuseBadArguments) {
         {faxprint, 2, "usage:"},
         {faxprint + " --printer 'Orvane Fax'", 2, "one FILE"},
         {faxprint + " --printer 'Orvane Fax' a b", 2, "one FILE"},
+        {faxprint + " --printer 'Orvane Fax' ''", 2, "FILE name is empty"},
         {faxprint + " --printer 'Orvane Fax' --block-size 0 -", 2, "--block-size"},
         {faxprint + " --printer X --list", 2, "only one of"},
         {faxprint + " --frobnicate", 2, "unknown option"},

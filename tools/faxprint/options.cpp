@@ -71,6 +71,7 @@ std::variant<Command, std::string> ParseArguments(const std::vector<std::string>
     }
     if (command.action == Command::Action::Print) {
         if (operands.size() != 1) return "give one FILE to print, or - for standard input";
+        if (operands[0].empty()) return "the FILE name is empty";
         command.file = operands[0];
         if (command.printer.empty()) return "--printer needs a printer name";
     } else {
