@@ -270,6 +270,24 @@ TEST_F(PrintToFax, AWaitWithoutAFaxPrintTimesOutAndALaterPrintStillArrives) {
     EXPECT_TRUE(Attach("wait.print.close"));
 }
 
+TEST_F(PrintToFax, FaxprintCanStartTheFaxClientItself) {
+    CreateObject();
+    ASSERT_TRUE(Attach("wait.print.setup"));
+    RunResult printed = RunCommand(Quote((bin_ / "faxprint").string()) + " --start-client --printer 'Orvane Fax' " +
+                                   Quote(SAMPLE_OVK));
+    ASSERT_EQ(printed.exitCode, 0) << printed.output;
+    EXPECT_TRUE(Attach("wait.print."));
+    EXPECT_EQ(Call("getattachmentcount"), Variant{std::int32_t{1}});
+    EXPECT_TRUE(Attach("wait.print.close"));
+
+    // With no fax client named the document is printed and the start fails.
+    WritePrivateProfileStringA("General", "ClientName", "", "ovprog.ini");
+    printed = RunCommand(Quote((bin_ / "faxprint").string()) + " --start-client --printer 'Orvane Fax' " +
+                         Quote(SAMPLE_OVK));
+    EXPECT_EQ(printed.exitCode, 1);
+    EXPECT_NE(printed.output.find("printed, but no fax client"), std::string::npos) << printed.output;
+}
+
 TEST_F(PrintToFax, CloseRestoresOnlyAfterSetup) {
     CreateObject();
     EXPECT_FALSE(Attach("wait.print.close")) << "no setup, no backup";

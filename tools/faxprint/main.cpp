@@ -16,7 +16,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: faxprint --printer NAME [--title TEXT] [--block-size BYTES] FILE|-\n"
+    "usage: faxprint --printer NAME [--title TEXT] [--block-size BYTES] [--start-client] FILE|-\n"
     "       faxprint --add-printer NAME [--port PORT]\n"
     "       faxprint --delete-printer NAME\n"
     "       faxprint --add-monitor NAME LIBRARY\n"
@@ -29,6 +29,9 @@ constexpr const char* kUsage =
     "printer: its documents become spool files (.OVK in the temporary directory)\n"
     "that the fax client picks up.\n"
     "\n"
+    "  --start-client        after a fax print, start the fax client named in\n"
+    "                        \"ovprog.ini\" [General] \"ClientName\" (as the\n"
+    "                        desktop's print watcher does)\n"
     "  --add-printer NAME    add a printer (port KESTRINFAX: unless --port)\n"
     "  --delete-printer NAME remove a printer and its queued jobs\n"
     "  --add-monitor NAME LIBRARY\n"
@@ -120,6 +123,10 @@ int Print(const faxprint::Command& command) {
     switch (outcome.result) {
         case ov::spool::PrintResult::Done:
             std::printf("printed as job %u on \"%s\"\n", outcome.jobId, command.printer.c_str());
+            if (command.startClient) {
+                std::string error;
+                if (!ov::spool::StartFaxClient(&error)) return Fail("printed, but " + error);
+            }
             return 0;
         case ov::spool::PrintResult::NoPrinter:
             return Fail(outcome.message + " (add it with faxprint --add-printer)");

@@ -55,6 +55,8 @@ std::variant<Command, std::string> ParseArguments(const std::vector<std::string>
             if (!value(command.monitor) || !value(command.library)) return "--add-monitor needs a NAME and a LIBRARY";
         } else if (arg == "--list") {
             if (!setAction(Command::Action::List)) return kOneAction;
+        } else if (arg == "--start-client") {
+            command.startClient = true;
         } else if (arg == "--json") {
             command.json = true;
         } else if (arg == "--") {

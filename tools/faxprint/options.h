@@ -19,6 +19,7 @@ struct Command {
     std::string monitor;
     std::string library;
     bool json = false;
+    bool startClient = false;  // start the fax client after a fax print
 };
 
 // The command, or the reason the arguments make no sense.

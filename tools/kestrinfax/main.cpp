@@ -36,6 +36,9 @@ constexpr const char* kHelp =
     "(kestrinfax:/), adding that printer to the Orvane spooler when it is not\n"
     "there yet. The printer's name must begin with \"Orvane\" (e.g. Orvane_Fax).\n"
     "\n"
+    "With ORVANE_START_CLIENT=1 it starts the fax client named in \"ovprog.ini\"\n"
+    "[General] \"ClientName\" after each print.\n"
+    "\n"
     "The spooler and the fax client live in the prefix $ORVANE_PREFIX. Run by\n"
     "CUPS as root, the backend becomes the owner of that prefix first.\n"
     "\n"
@@ -103,6 +106,10 @@ int RunJob(const BackendJob& job) {
     std::fputs("STATE: -connecting-to-device\n", stderr);
     switch (outcome.result) {
         case ov::spool::PrintResult::Done:
+            if (const char* start = std::getenv("ORVANE_START_CLIENT"); start && std::strcmp(start, "1") == 0 &&
+                                                                        !ov::spool::StartFaxClient(&error)) {
+                Say("WARNING", "printed, but " + error, kBackendOk);
+            }
             return Say("INFO", "printed to " + *port + " as job " + std::to_string(outcome.jobId), kBackendOk);
         case ov::spool::PrintResult::Refused:
         case ov::spool::PrintResult::NoMonitor:

@@ -103,6 +103,25 @@ std::vector<std::u16string> LoadedMonitor::Ports() const {
     return ports;
 }
 
+bool StartFaxClient(std::string* error) {
+    char value[MAX_PATH + 1] = {};
+    GetPrivateProfileStringA("General", "ClientName", "", value, sizeof value, "ovprog.ini");
+    std::string client = value;
+    const char* blanks = " \t\r\n";
+    client.erase(0, client.find_first_not_of(blanks));
+    client.erase(client.find_last_not_of(blanks) + 1);
+    if (client.empty()) {
+        if (error) *error = "no fax client is named in \"ovprog.ini\" [General] \"ClientName\"";
+        return false;
+    }
+    const std::string program = ov::MapPath(client);
+    if (ov::StartProcess(program, {}) < 0) {
+        if (error) *error = "cannot start the fax client " + client;
+        return false;
+    }
+    return true;
+}
+
 void EnsureDefaultMonitor() {
     if (!Monitors().empty()) return;
     // Beside the program in a build, in ../lib when installed.

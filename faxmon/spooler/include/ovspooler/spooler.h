@@ -95,6 +95,12 @@ PrintOutcome PrintStream(const std::string& printer, const std::string& document
                          const std::string& user, std::istream& data,
                          std::size_t blockSize = 4096);
 
+// Starts the fax client named in "ovprog.ini" [General] "ClientName" without
+// arguments, as the component that watches fax prints does; it finds the
+// printed file in "CommandLine". False (with the reason) when none is named or
+// it cannot be started.
+bool StartFaxClient(std::string* error);
+
 // The monitor library installed beside the running program (libfaxmon.so,
 // or in ../lib), registered as monitor "Kestrin-Fax" when no monitor is registered yet.
 void EnsureDefaultMonitor();
