@@ -87,10 +87,9 @@ HRESULT AppendRecipient(IAddrBook* book, AdrList& list, const char* name, const 
     }
     ULONG idSize = 0;
     MapiBuffer<ENTRYID> entryId;
-    if (FAILED(book->CreateOneOff(const_cast<LPSTR>(name), const_cast<LPSTR>(type), const_cast<LPSTR>(address), 0,
-                                  &idSize, OutBuffer<ENTRYID>(entryId))) ||
-        !entryId)
-        return E_FAIL;
+    HRESULT created = book->CreateOneOff(const_cast<LPSTR>(name), const_cast<LPSTR>(type),
+                                         const_cast<LPSTR>(address), 0, &idSize, OutBuffer<ENTRYID>(entryId));
+    if (FAILED(created) || !entryId) return E_FAIL;
 
     SPropValue* v = values.get();
     char* addressCopy = nullptr;
@@ -152,7 +151,8 @@ HRESULT AttachFile(IMessage* message, const char* path) {
         Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE), Long(PR_RENDERING_POSITION, -1),
     };
     MapiBuffer<SPropProblemArray> problems;
-    if (FAILED(attach->SetProps(5, values, OutBuffer<SPropProblemArray>(problems))) || problems) return E_FAIL;
+    HRESULT set = attach->SetProps(5, values, OutBuffer<SPropProblemArray>(problems));
+    if (FAILED(set) || problems) return E_FAIL;
     if (FAILED(attach->SaveChanges(MAPI_DEFERRED_ERRORS))) return E_FAIL;
     return S_OK;
 }

@@ -74,7 +74,9 @@ struct AdrListFree {
 };
 using AdrList = std::unique_ptr<ADRLIST, AdrListFree>;
 
-// Fills a holder through a T** out parameter.
+// Fills a holder through a T** out parameter. The holder receives the
+// pointer when this temporary goes, at the end of the full expression: test
+// the holder in a later statement.
 template <class T>
 class OutBuffer {
 public:
