@@ -24,7 +24,7 @@ using ov::com::Variant;
 constexpr const char* kUsage =
     "usage: ovfax send --to \"GIVEN;SURNAME;COMPANY;FAX\" [--to ...] [--subject TEXT]\n"
     "                  [--body TEXT | --body-file FILE] [--attach FILE]... [--cover NAME]\n"
-    "                  [--highres] [--schedule \"YYYY-MM-DD HH:MM\"]\n"
+    "                  [--highres] [--schedule \"YYYY-MM-DD HH:MM\"] [--attach-printed]\n"
     "       ovfax script FILE|-\n"
     "       ovfax config [--gateway PATH] [--name NAME] [--password]\n"
     "\n"
@@ -36,6 +36,9 @@ constexpr const char* kUsage =
     "  send     compose and send one fax; exit 0 when it was sent, 1 when not\n"
     "           (the reason is shown as a message), 2 for bad arguments.\n"
     "           --schedule is UTC. A recipient needs a fax number.\n"
+    "           --attach-printed waits (up to two minutes) for a document\n"
+    "           printed to the fax printer and attaches it; the fax client\n"
+    "           (\"ovprog.ini\" [General] \"ClientName\") must be configured.\n"
     "  script   one member call per line, each result printed:\n"
     "             subject = \"Quarterly report\"     set a property\n"
     "             addrecipient Ann Lee Acme \"\" 555-0100\n"
@@ -167,6 +170,7 @@ int Send(int argc, char** argv) {
     std::optional<std::string> subject, body, bodyFile, cover;
     std::optional<Schedule> schedule;
     bool highres = false;
+    bool attachPrinted = false;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::optional<std::string> {
@@ -175,6 +179,10 @@ int Send(int argc, char** argv) {
         };
         if (arg == "--highres") {
             highres = true;
+            continue;
+        }
+        if (arg == "--attach-printed") {
+            attachPrinted = true;
             continue;
         }
         auto v = value();
@@ -239,6 +247,20 @@ int Send(int argc, char** argv) {
         auto added = fax.Call("addattachment", {absolute(file)});
         if (!added) return Fail(fax.lastError(), 1);
         if (!IsTrue(added)) return Fail("the attachment was refused: " + file, 1);
+    }
+    if (attachPrinted) {
+        auto setup = fax.Call("addattachment", {std::string("wait.print.setup")});
+        if (!setup) return Fail(fax.lastError(), 1);
+        if (!IsTrue(setup)) {
+            return Fail("no fax client is configured (\"ovprog.ini\" [General] \"ClientName\"), "
+                        "so a printed document cannot be awaited", 1);
+        }
+        std::fputs("ovfax: waiting for a document printed to the fax printer...\n", stderr);
+        auto waited = fax.Call("addattachment", {std::string("wait.print.")});
+        // Close restores the previous fax client, whatever the wait gave.
+        auto closed = fax.Call("addattachment", {std::string("wait.print.close")});
+        if (!waited || !closed) return Fail(fax.lastError(), 1);
+        if (!IsTrue(waited)) return Fail("no printed document arrived in time", 1);
     }
     auto sent = fax.Call("sendfax");
     if (!sent) return Fail(fax.lastError(), 1);
