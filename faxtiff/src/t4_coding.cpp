@@ -80,45 +80,6 @@ std::uint64_t LoadBigEndian64(const std::uint8_t* p) {
     return value;
 }
 
-// First pixel at or after pos whose colour differs from `white`, or nbits
-// (a multiple of 8). Looks at up to 64 pixels at a time.
-std::size_t FindColourChange(const std::uint8_t* line, std::size_t nbits, std::size_t pos,
-                             bool white) {
-    const std::uint64_t flip = white ? ~std::uint64_t{0} : 0;
-    const std::size_t lineBytes = nbits >> 3;
-    while (pos < nbits) {
-        const std::size_t byte = pos >> 3;
-        const int shift = static_cast<int>(pos & 7);
-        std::uint64_t word;
-        int valid;  // pixels of the window from pos on
-        if (byte + 8 <= lineBytes) [[likely]] {
-            word = (LoadBigEndian64(line + byte) ^ flip) << shift;
-            valid = 64 - shift;
-        } else {
-            word = 0;
-            const int bytes = static_cast<int>(lineBytes - byte);
-            for (int i = 0; i < bytes; ++i) word |= static_cast<std::uint64_t>(line[byte + static_cast<std::size_t>(i)]) << (56 - 8 * i);
-            valid = 8 * bytes - shift;
-            word = ((word ^ flip) << shift) & (~std::uint64_t{0} << (64 - valid));
-        }
-        if (word != 0) return pos + static_cast<std::size_t>(std::countl_zero(word));
-        pos += static_cast<std::size_t>(valid);
-        // From here on the windows start on byte boundaries: skip 16 bytes
-        // of the run's colour at a time (the byte order does not matter).
-        std::size_t next = pos >> 3;
-        while (next + 16 <= lineBytes) {
-            std::uint64_t first;
-            std::uint64_t second;
-            std::memcpy(&first, line + next, 8);
-            std::memcpy(&second, line + next + 8, 8);
-            if (((first ^ flip) | (second ^ flip)) != 0) break;
-            next += 16;
-        }
-        pos = next << 3;
-    }
-    return nbits;
-}
-
 // The codes of every run length 0 to 2623 in one word each: the make-up code
 // (for 64 and more) followed by the terminating code, least significant bit
 // first in bits 0 to 26, the length in bits 27 to 31.
@@ -193,20 +154,54 @@ private:
     int count_ = 0;
 };
 
+// Runs are found 64 pixels at a time: a pixel that differs from the one
+// before it (the pixel before the line counts as white) starts a new run.
 template <bool kChecked>
 int EncodeRuns(const std::uint8_t* line, std::size_t lineBytes, std::uint8_t* out, std::size_t capacity) {
     const RunCodes& runs = Runs();
     LsbBitWriter<kChecked> writer(out, capacity);
-    const std::size_t nbits = lineBytes * 8;
-    std::size_t position = 0;
+    std::size_t runStart = 0;
     int colour = 1;  // white
-    while (position < nbits) {
-        const std::size_t end = FindColourChange(line, nbits, position, colour == 1);
-        const std::size_t run = end - position;
+    std::uint64_t previous = 1;
+    for (std::size_t byte = 0; byte < lineBytes; byte += 8) {
+        // Stretches in the colour of the pixel before them hold no change.
+        const std::uint64_t uniform = previous != 0 ? ~std::uint64_t{0} : 0;
+        while (byte + 16 <= lineBytes) {
+            std::uint64_t first;
+            std::uint64_t second;
+            std::memcpy(&first, line + byte, 8);
+            std::memcpy(&second, line + byte + 8, 8);
+            if (((first ^ uniform) | (second ^ uniform)) != 0) break;
+            byte += 16;
+        }
+        if (byte >= lineBytes) break;
+        std::uint64_t word;
+        const std::size_t available = lineBytes - byte;
+        if (available >= 8) [[likely]] {
+            word = LoadBigEndian64(line + byte);
+        } else {
+            word = 0;
+            for (std::size_t i = 0; i < available; ++i) word |= static_cast<std::uint64_t>(line[byte + i]) << (56 - 8 * i);
+            // Padding in the colour of the last pixel starts no run.
+            if ((word >> (64 - 8 * available)) & 1) word |= ~std::uint64_t{0} >> (8 * available);
+        }
+        std::uint64_t changes = word ^ ((word >> 1) | (previous << 63));
+        previous = word & 1;
+        while (changes != 0) {
+            const int bit = std::countl_zero(changes);
+            changes ^= std::uint64_t{1} << (63 - bit);
+            const std::size_t at = byte * 8 + static_cast<std::size_t>(bit);
+            const std::size_t run = at - runStart;
+            if (run > static_cast<std::size_t>(t4::kLongestRun)) return -1;
+            if (!writer.Put(runs.code[colour][run])) return -1;
+            runStart = at;
+            colour ^= 1;
+        }
+    }
+    if (lineBytes > 0) {
+        const std::size_t run = lineBytes * 8 - runStart;
         if (run > static_cast<std::size_t>(t4::kLongestRun)) return -1;
         if (!writer.Put(runs.code[colour][run])) return -1;
-        position = end;
-        colour ^= 1;
     }
     return writer.FinishWithEol();
 }
