@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "internal.h"
 #include "ovplatform/platform.h"
@@ -41,7 +42,17 @@ struct MutexObject {
     std::thread::id owner;
     unsigned recursion = 0;
     int handles = 0;
+    bool abandoned = false;  // an owning thread ended without releasing it
 };
+
+// The mutexes a thread owns: when the thread ends still owning one, it is
+// released as abandoned, as Windows does, so other threads are not blocked
+// until the whole process ends.
+struct ThreadOwnership {
+    std::vector<std::weak_ptr<MutexObject>> owned;
+    ~ThreadOwnership();
+};
+thread_local ThreadOwnership tOwnership;
 
 std::mutex gTableMutex;
 std::map<std::string, std::shared_ptr<MutexObject>> gNamedObjects;
@@ -173,7 +184,37 @@ void Detach(MutexObject& object) {
     }
 }
 
-DWORD Acquire(MutexObject& object, DWORD milliseconds) {
+void Forget(const MutexObject& object) {
+    std::erase_if(tOwnership.owned, [&](const std::weak_ptr<MutexObject>& weak) {
+        auto held = weak.lock();
+        return held == nullptr || held.get() == &object;
+    });
+}
+
+ThreadOwnership::~ThreadOwnership() {
+    const auto self = std::this_thread::get_id();
+    for (const auto& weak : owned) {
+        auto object = weak.lock();
+        if (object == nullptr) {
+            continue;
+        }
+        std::lock_guard lock(object->gateMutex);
+        if (!object->owned || object->owner != self) {
+            continue;
+        }
+        // The "owned" state stays on disk: the next owner learns of it.
+        if (!object->base.empty()) {
+            Flock(object->own.get(), LOCK_UN);
+        }
+        object->abandoned = true;
+        object->owned = false;
+        object->recursion = 0;
+        object->gateFree.notify_all();
+    }
+}
+
+DWORD Acquire(const std::shared_ptr<MutexObject>& shared, DWORD milliseconds) {
+    MutexObject& object = *shared;
     const bool forever = milliseconds == INFINITE;
     const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
     std::unique_lock lock(object.gateMutex);
@@ -217,6 +258,9 @@ DWORD Acquire(MutexObject& object, DWORD milliseconds) {
     }
     lock.lock();
     object.recursion = 1;
+    abandoned = abandoned || object.abandoned;
+    object.abandoned = false;
+    tOwnership.owned.push_back(shared);
     return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
@@ -253,7 +297,7 @@ HANDLE CreateMutexA(void*, BOOL initialOwner, const char* name) {
             handle = NewHandle(object);
         }
         if (initialOwner && !existed) {
-            Acquire(*object, INFINITE);
+            Acquire(object, INFINITE);
         }
         SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
         return handle;
@@ -291,7 +335,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        return Acquire(*object, milliseconds);
+        return Acquire(object, milliseconds);
     });
 }
 
@@ -314,6 +358,7 @@ BOOL ReleaseMutex(HANDLE handle) {
             }
             object->owned = false;
             object->gateFree.notify_all();
+            Forget(*object);
         }
         return TRUE;
     });

@@ -94,6 +94,20 @@ TEST_F(MutexTest, AWaitingThreadGetsTheMutexWhenItIsReleased) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
+TEST_F(MutexTest, AThreadEndingWhileOwningLeavesTheMutexAbandoned) {
+    for (const char* name : {"opensafe_mutex", static_cast<const char*>(nullptr)}) {
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+        ASSERT_NE(mutex, nullptr);
+        std::thread owner([&] { EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); });
+        owner.join();
+        EXPECT_EQ(WaitForSingleObject(mutex, 5000), WAIT_ABANDONED) << (name ? name : "unnamed");
+        EXPECT_TRUE(ReleaseMutex(mutex));
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // ordinary again
+        EXPECT_TRUE(ReleaseMutex(mutex));
+        CloseHandle(mutex);
+    }
+}
+
 TEST_F(MutexTest, TwoProcessesContendForOneMutex) {
     const std::string ready = ReadyFile("holder-ready");
     const std::string go = ReadyFile("holder-go");
