@@ -466,5 +466,42 @@ TEST_F(StoreTest, TablesFollowColumnsRestrictionAndCursor) {
     EXPECT_EQ(count, 1u);
 }
 
+TEST_F(StoreTest, DeletePropsRemovesAndRefusesComputed) {
+    // What the RTF synchronisation does on a new message.
+    Ptr<IMAPIFolder> inbox = OpenInbox(store_.get());
+    IMessage* raw = nullptr;
+    ASSERT_EQ(inbox->CreateMessage(nullptr, 0, &raw), S_OK);
+    Ptr<IMessage> message(raw);
+    std::vector<BYTE> empty;
+    SPropValue values[] = {String8(PR_BODY_A, " "), Bool(PR_RTF_IN_SYNC, true), Binary(PR_RTF_COMPRESSED, empty)};
+    ASSERT_EQ(message->SetProps(3, values, nullptr), S_OK);
+    SizedSPropTagArray(3, gone) = {3, {PR_RTF_COMPRESSED, PR_RTF_SYNC_BODY_TAG_A, PR_ENTRYID}};
+    LPSPropProblemArray problems = nullptr;
+    ASSERT_EQ(message->DeleteProps(reinterpret_cast<LPSPropTagArray>(&gone), &problems), S_OK);
+    Buffer<SPropProblemArray> held(problems);
+    ASSERT_NE(problems, nullptr);
+    ASSERT_EQ(problems->cProblem, 1u);
+    EXPECT_EQ(problems->aProblem[0].ulPropTag, PR_ENTRYID);
+    LPSPropValue value = nullptr;
+    EXPECT_EQ(HrGetOneProp(message.get(), PR_RTF_COMPRESSED, &value), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(GetString(message.get(), PR_BODY_A), " ");
+}
+
+TEST_F(StoreTest, CreateFolderCollidesUnlessAskedToOpen) {
+    Ptr<IMAPIFolder> subtree = OpenFolder(store_.get(), PR_IPM_SUBTREE_ENTRYID);
+    IMAPIFolder* first = nullptr;
+    ASSERT_EQ(subtree->CreateFolder(FOLDER_GENERIC, const_cast<LPSTR>("Faxes"), nullptr, nullptr, 0, &first), S_OK);
+    Ptr<IMAPIFolder> created(first);
+    IMAPIFolder* second = nullptr;
+    EXPECT_EQ(subtree->CreateFolder(FOLDER_GENERIC, const_cast<LPSTR>("Faxes"), nullptr, nullptr, 0, &second),
+              MAPI_E_COLLISION);
+    EXPECT_EQ(second, nullptr);
+    ASSERT_EQ(subtree->CreateFolder(FOLDER_GENERIC, const_cast<LPSTR>("Faxes"), nullptr, nullptr, OPEN_IF_EXISTS, &second),
+              S_OK);
+    Ptr<IMAPIFolder> reopened(second);
+    SaveSimpleMessage(created.get(), "filed");
+    EXPECT_EQ(ContentCount(reopened.get()), 1u);  // the same folder
+}
+
 }  // namespace
 }  // namespace mapitest
