@@ -564,8 +564,14 @@ int T4LineDecoder::DecodeLine(std::uint8_t* out, int capacity) {
         PixelWriter pixels(out);
         int count = 0;
         int colour = 1;  // white
-        // Most lines of a page are empty: white 1728 and white 0 at once.
-        if (bitCount >= kTableBits + 4 && (bits & 0x1FFFF) == kWhiteLineCodes) {
+        // Most lines of a page are empty: white 1728 and white 0 at once, and
+        // with enough bits at hand their EOL too.
+        if (bitCount < 48) {
+            save();
+            Refill();
+            load();
+        }
+        if (bitCount >= 17 && (bits & 0x1FFFF) == kWhiteLineCodes) {
             bits >>= 17;
             bitCount -= 17;
             pixels.WhiteLine();
