@@ -311,8 +311,17 @@ HRESULT DecodeStream(IStream* compressed, std::uint32_t maxRawSize, std::vector<
     std::uint64_t limit = static_cast<std::uint64_t>(maxRawSize) / 8 * 9 + 64;
     std::vector<std::uint8_t> blob;
     HRESULT hr = ReadBounded(compressed, limit, blob);
-    if (hr == MAPI_E_TOO_BIG) return hr;
     if (FAILED(hr)) return hr;
+    // A reference of two bytes yields at most 17, so coded content never
+    // grows more than ninefold: a header claiming more is damaged, and is
+    // refused before the raw size is allocated.
+    if (blob.size() >= kCompressedRtfHeaderSize) {
+        std::uint64_t claimed = static_cast<std::uint64_t>(blob[4]) | static_cast<std::uint64_t>(blob[5]) << 8 |
+                                static_cast<std::uint64_t>(blob[6]) << 16 | static_cast<std::uint64_t>(blob[7]) << 24;
+        if (claimed > (blob.size() - kCompressedRtfHeaderSize) * 9 + 64) {
+            return claimed > maxRawSize ? MAPI_E_TOO_BIG : MAPI_E_CORRUPT_DATA;
+        }
+    }
     switch (DecompressRtf(blob, rtf, maxRawSize)) {
         case RtfDecodeStatus::kOk:
             return S_OK;
