@@ -229,9 +229,10 @@ public:
             for (const PropMap& recipient : record_.recipients) {
                 PropMap row = recipient;
                 Put(row, BinaryProp(PR_INSTANCE_KEY, InstanceKey(MAPI_MAILUSER, LongOf(row, PR_ROWID).value_or(0))));
-                for (const auto& [id, prop] : row) {
-                    bool listed = std::any_of(columns.begin(), columns.end(), [&](ULONG tag) { return PROP_ID(tag) == id; });
-                    if (!listed) columns.push_back(prop.tag);
+                for (const auto& entry : row) {
+                    ULONG id = entry.first;
+                    bool listed = std::any_of(columns.begin(), columns.end(), [id](ULONG tag) { return PROP_ID(tag) == id; });
+                    if (!listed) columns.push_back(entry.second.tag);
                 }
                 rows.push_back(std::move(row));
             }
