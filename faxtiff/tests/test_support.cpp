@@ -124,14 +124,14 @@ Bytes RandomLine(std::uint32_t seed, int density) {
 void WriteFax(const std::filesystem::path& path, const std::vector<PageSpec>& pages) {
     int handle = -1;
     ASSERT_EQ(tiffCreateFile(path.c_str(), &handle), 0) << path;
-    for (const PageSpec& spec : pages) {
-        tagFaxPageInfo page = FaxStandardPage(spec.fine ? 1 : 0);
+    for (const PageSpec& wanted : pages) {
+        tagFaxPageInfo page = FaxStandardPage(wanted.fine ? 1 : 0);
         ASSERT_EQ(tiffAppendPage(handle, &page), 0);
         CFaxPageImage image;
-        const int lines = static_cast<int>(spec.image.size() / kLineBytes);
+        const int lines = static_cast<int>(wanted.image.size() / kLineBytes);
         ASSERT_EQ(image.CreateImage(lines), 1);
-        std::copy(spec.image.begin(), spec.image.end(), image.Image());
-        ASSERT_EQ(image.WriteToPage(handle, spec.fine ? 1 : 0), 1);
+        std::copy(wanted.image.begin(), wanted.image.end(), image.Image());
+        ASSERT_EQ(image.WriteToPage(handle, wanted.fine ? 1 : 0), 1);
     }
     ASSERT_EQ(tiffCloseFile(handle), 0);
 }
