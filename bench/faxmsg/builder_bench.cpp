@@ -37,7 +37,8 @@ struct Workspace {
         attachment = prefix / "scan.fax";
         std::ofstream(body, std::ios::binary) << faxmsg_test::SampleLetter(64 * 1024, 5);
         std::string data(1024 * 1024, '\0');
-        for (std::size_t n = 0; n < data.size(); ++n) data[n] = static_cast<char>((n * 2654435761u) >> 13);
+        for (std::size_t n = 0; n < data.size(); ++n)
+            data[n] = static_cast<char>((n * 2654435761u) >> 13);
         std::ofstream(attachment, std::ios::binary) << data;
         if (FAILED(ovmapi::EnsureProfile())) std::abort();
     }
@@ -54,7 +55,8 @@ Workspace& Work() {
 
 void ClearPickup() {
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(ovmapi::PickupDirectory(), ec)) fs::remove(entry.path(), ec);
+    for (const auto& entry : fs::directory_iterator(ovmapi::PickupDirectory(), ec))
+        fs::remove(entry.path(), ec);
 }
 
 void BM_CreateFaxMsgWith1MBAttachment(benchmark::State& state) {

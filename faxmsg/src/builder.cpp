@@ -74,21 +74,23 @@ HRESULT CopyMore(const char* text, void* block, char*& copy) {
 
 // Appends one one-off recipient to an address list (replaced by a list one
 // entry longer).
-HRESULT AppendRecipient(IAddrBook* book, AdrList& list, const char* name, const char* type, const char* address,
-                        ULONG recipientType) {
+HRESULT AppendRecipient(IAddrBook* book, AdrList& list, const char* name, const char* type,
+                        const char* address, ULONG recipientType) {
     if (address == nullptr) return E_INVALIDARG;
     if (name == nullptr) name = address;
 
     MapiBuffer<SPropValue> values;
     {
         void* block = nullptr;
-        if (FAILED(MAPIAllocateBuffer(kRecipientValueCount * sizeof(SPropValue), &block))) return E_OUTOFMEMORY;
+        if (FAILED(MAPIAllocateBuffer(kRecipientValueCount * sizeof(SPropValue), &block)))
+            return E_OUTOFMEMORY;
         values.reset(static_cast<SPropValue*>(block));
     }
     ULONG idSize = 0;
     MapiBuffer<ENTRYID> entryId;
-    HRESULT created = book->CreateOneOff(const_cast<LPSTR>(name), const_cast<LPSTR>(type),
-                                         const_cast<LPSTR>(address), 0, &idSize, OutBuffer<ENTRYID>(entryId));
+    HRESULT created =
+        book->CreateOneOff(const_cast<LPSTR>(name), const_cast<LPSTR>(type),
+                           const_cast<LPSTR>(address), 0, &idSize, OutBuffer<ENTRYID>(entryId));
     if (FAILED(created) || !entryId) return E_FAIL;
 
     SPropValue* v = values.get();
@@ -108,12 +110,14 @@ HRESULT AppendRecipient(IAddrBook* book, AdrList& list, const char* name, const 
     v[5] = Long(PR_FAX_RECIPIENT_MARK, -1);
 
     LPSPropValue entryValues = nullptr;
-    if (FAILED(ScDupPropset(kRecipientValueCount, v, MAPIAllocateBuffer, &entryValues))) return E_OUTOFMEMORY;
+    if (FAILED(ScDupPropset(kRecipientValueCount, v, MAPIAllocateBuffer, &entryValues)))
+        return E_OUTOFMEMORY;
     MapiBuffer<SPropValue> ownedEntry(entryValues);
 
     ULONG present = list ? list->cEntries : 0;
     void* grown = nullptr;
-    if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewADRLIST(present + 1)), &grown))) return E_OUTOFMEMORY;
+    if (FAILED(MAPIAllocateBuffer(static_cast<ULONG>(CbNewADRLIST(present + 1)), &grown)))
+        return E_OUTOFMEMORY;
     auto* next = static_cast<ADRLIST*>(grown);
     next->cEntries = present + 1;
     for (ULONG n = 0; n < present; ++n) next->aEntries[n] = list->aEntries[n];
@@ -130,25 +134,27 @@ HRESULT AppendRecipient(IAddrBook* book, AdrList& list, const char* name, const 
 HRESULT AttachFile(IMessage* message, const char* path) {
     ULONG number = 0;
     Com<IAttach> attach;
-    if (FAILED(message->CreateAttach(nullptr, MAPI_DEFERRED_ERRORS, &number, attach.out()))) return E_FAIL;
+    if (FAILED(message->CreateAttach(nullptr, MAPI_DEFERRED_ERRORS, &number, attach.out())))
+        return E_FAIL;
     Com<IStream> data;
-    if (FAILED(HrOpenPropertyStream(attach.get(), PR_ATTACH_DATA_BIN, MAPI_MODIFY | MAPI_CREATE | MAPI_DEFERRED_ERRORS,
-                                    data.out())))
+    if (FAILED(HrOpenPropertyStream(attach.get(), PR_ATTACH_DATA_BIN,
+                                    MAPI_MODIFY | MAPI_CREATE | MAPI_DEFERRED_ERRORS, data.out())))
         return E_FAIL;
     Com<IStream> file;
-    if (FAILED(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ | STGM_SHARE_EXCLUSIVE, path, "",
-                                file.out())))
+    if (FAILED(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer,
+                                STGM_READ | STGM_SHARE_EXCLUSIVE, path, "", file.out())))
         return E_FAIL;
     ULARGE_INTEGER all;
     all.QuadPart = ~0ULL;
     ULARGE_INTEGER read{}, written{};
-    if (FAILED(file->CopyTo(data.get(), all, &read, &written)) || read.QuadPart != written.QuadPart ||
-        FAILED(data->Commit(0)))
+    if (FAILED(file->CopyTo(data.get(), all, &read, &written)) ||
+        read.QuadPart != written.QuadPart || FAILED(data->Commit(0)))
         return E_FAIL;
     const char* name = BaseName(path);
     SPropValue values[5] = {
-        Text(PR_ATTACH_FILENAME_A, name),  Text(PR_ATTACH_LONG_FILENAME_A, name), Text(PR_DISPLAY_NAME_A, name),
-        Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE), Long(PR_RENDERING_POSITION, -1),
+        Text(PR_ATTACH_FILENAME_A, name), Text(PR_ATTACH_LONG_FILENAME_A, name),
+        Text(PR_DISPLAY_NAME_A, name),    Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE),
+        Long(PR_RENDERING_POSITION, -1),
     };
     MapiBuffer<SPropProblemArray> problems;
     HRESULT set = attach->SetProps(5, values, OutBuffer<SPropProblemArray>(problems));
@@ -181,10 +187,12 @@ public:
         // Step: start the mail system. Nothing to clean up when it fails.
         if (Failed(MAPIInitialize(nullptr))) return FAXMSG_E_INIT;
         initialized_ = true;
-        if (Failed(MAPILogonEx(0, nullptr, nullptr, MAPI_LOGON_UI | MAPI_ALLOW_OTHERS | MAPI_USE_DEFAULT,
+        if (Failed(MAPILogonEx(0, nullptr, nullptr,
+                               MAPI_LOGON_UI | MAPI_ALLOW_OTHERS | MAPI_USE_DEFAULT,
                                session_.out())))
             return FAXMSG_E_LOGON;
-        if (Failed(session_->OpenAddressBook(0, nullptr, AB_NO_DIALOG, book_.out()))) return FAXMSG_E_ADDRBOOK;
+        if (Failed(session_->OpenAddressBook(0, nullptr, AB_NO_DIALOG, book_.out())))
+            return FAXMSG_E_ADDRBOOK;
         if (Failed(OpenDefaultStore())) return FAXMSG_E_STORE;
         if (Failed(OpenReceiveFolder())) return FAXMSG_E_INBOX;
         if (Failed(folder_->CreateMessage(nullptr, 0, message_.out()))) return FAXMSG_E_CREATE;
@@ -192,14 +200,17 @@ public:
         if (Failed(MapFaxPropertySet(message_.get(), tags_))) return FAXMSG_E_INITMSG;
         if (Failed(Stamp())) return FAXMSG_E_INITMSG;
         BOOL updated = FALSE;
-        if (Failed(RTFSync(message_.get(), RTF_SYNC_BODY_CHANGED, &updated))) return FAXMSG_E_INITMSG;
+        if (Failed(RTFSync(message_.get(), RTF_SYNC_BODY_CHANGED, &updated)))
+            return FAXMSG_E_INITMSG;
         for (LONG n = 0; n < settings_.GetRecipCnt(); ++n) {
             const char* recipient = settings_.GetRecip(n);
-            if (Failed(AppendRecipient(book_.get(), recipients_, recipient, kFaxAddressType, recipient, MAPI_TO)))
+            if (Failed(AppendRecipient(book_.get(), recipients_, recipient, kFaxAddressType,
+                                       recipient, MAPI_TO)))
                 return FAXMSG_E_RECIPS;
         }
         if (settings_.GetBody() != nullptr && settings_.DoBodyFile() != 0) {
-            if (Failed(HrBodyFromTextFile(message_.get(), settings_.GetBody()))) return FAXMSG_E_BODYFILE;
+            if (Failed(HrBodyFromTextFile(message_.get(), settings_.GetBody())))
+                return FAXMSG_E_BODYFILE;
         }
         if (recipients_ && recipients_->cEntries > 0) {
             if (Failed(message_->ModifyRecipients(0, recipients_.get()))) return FAXMSG_E_RECIPS;
@@ -231,9 +242,12 @@ private:
         Com<IMAPITable> table;
         HRESULT hr = session_->GetMsgStoresTable(0, table.out());
         if (FAILED(hr)) return hr;
-        SizedSPropTagArray(5, columns) = {
-            5, {PR_ENTRYID, PR_MDB_PROVIDER, PR_DISPLAY_NAME_A, PR_PROVIDER_DISPLAY_A, PR_DEFAULT_STORE}};
-        if (hr = table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), TBL_BATCH); FAILED(hr)) return hr;
+        SizedSPropTagArray(5, columns) = {5,
+                                          {PR_ENTRYID, PR_MDB_PROVIDER, PR_DISPLAY_NAME_A,
+                                           PR_PROVIDER_DISPLAY_A, PR_DEFAULT_STORE}};
+        if (hr = table->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), TBL_BATCH);
+            FAILED(hr))
+            return hr;
         Rows taken;
         for (;;) {
             LPSRowSet raw = nullptr;
@@ -241,7 +255,8 @@ private:
             Rows rows(raw);
             if (!rows || rows->cRows == 0) break;
             const SRow& row = rows->aRow[0];
-            if (row.cValues >= 5 && row.lpProps[4].ulPropTag == PR_DEFAULT_STORE && row.lpProps[4].Value.b != 0) {
+            if (row.cValues >= 5 && row.lpProps[4].ulPropTag == PR_DEFAULT_STORE &&
+                row.lpProps[4].Value.b != 0) {
                 taken = std::move(rows);
                 break;
             }
@@ -251,22 +266,25 @@ private:
         if (values[0].ulPropTag != PR_ENTRYID || values[1].ulPropTag != PR_MDB_PROVIDER ||
             values[3].ulPropTag != PR_PROVIDER_DISPLAY_A)
             return MAPI_E_NOT_FOUND;
-        return session_->OpenMsgStore(0, values[0].Value.bin.cb, reinterpret_cast<LPENTRYID>(values[0].Value.bin.lpb),
-                                      nullptr, MDB_NO_DIALOG | MDB_WRITE | MAPI_DEFERRED_ERRORS, store_.out());
+        return session_->OpenMsgStore(
+            0, values[0].Value.bin.cb, reinterpret_cast<LPENTRYID>(values[0].Value.bin.lpb),
+            nullptr, MDB_NO_DIALOG | MDB_WRITE | MAPI_DEFERRED_ERRORS, store_.out());
     }
 
     HRESULT OpenReceiveFolder() {
         ULONG size = 0;
         MapiBuffer<ENTRYID> entryId;
-        HRESULT hr = store_->GetReceiveFolder(nullptr, 0, &size, OutBuffer<ENTRYID>(entryId), nullptr);
+        HRESULT hr =
+            store_->GetReceiveFolder(nullptr, 0, &size, OutBuffer<ENTRYID>(entryId), nullptr);
         if (FAILED(hr)) return hr;
         ULONG type = 0;
         Com<IUnknown> opened;
-        hr = store_->OpenEntry(size, entryId.get(), nullptr, MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS, &type,
-                               opened.out());
+        hr = store_->OpenEntry(size, entryId.get(), nullptr,
+                               MAPI_BEST_ACCESS | MAPI_DEFERRED_ERRORS, &type, opened.out());
         if (FAILED(hr)) return hr;
         if (type != MAPI_FOLDER) return MAPI_E_INVALID_OBJECT;
-        HRESULT asked = opened->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(folder_.out()));
+        HRESULT asked =
+            opened->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(folder_.out()));
         return FAILED(asked) ? asked : hr;
     }
 
@@ -276,14 +294,16 @@ private:
         HRESULT hr = store_->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count,
                                       OutBuffer<SPropValue>(sentMail_));
         last_ = hr;
-        return SUCCEEDED(hr) && sentMail_ && count == 1 && PROP_TYPE(sentMail_->ulPropTag) != PT_ERROR;
+        return SUCCEEDED(hr) && sentMail_ && count == 1 &&
+               PROP_TYPE(sentMail_->ulPropTag) != PT_ERROR;
     }
 
     HRESULT Stamp() {
         const char* subject = settings_.GetSubject() != nullptr ? settings_.GetSubject() : "";
         const char* body = settings_.GetBody();
         if (settings_.DoBodyFile() != 0 || body == nullptr || body[0] == '\0') body = " ";
-        const char* messageClass = settings_.GetMsgClass() != nullptr ? settings_.GetMsgClass() : kClassNote;
+        const char* messageClass =
+            settings_.GetMsgClass() != nullptr ? settings_.GetMsgClass() : kClassNote;
         SPropValue values[17] = {
             Text(PR_MESSAGE_CLASS_A, messageClass),
             Bool(tags_[kMsExchange01], false),
@@ -319,7 +339,8 @@ private:
     int Dispose(ULONG formFlags) {
         if (settings_.DoMsgSend() != 0) {
             if (!Failed(message_->SubmitMessage(FORCE_SUBMIT))) return FAXMSG_OK;
-            if (settings_.DoMsgSave() != 0) return Failed(message_->SaveChanges(FORCE_SAVE)) ? FAXMSG_E_SAVE : FAXMSG_OK;
+            if (settings_.DoMsgSave() != 0)
+                return Failed(message_->SaveChanges(FORCE_SAVE)) ? FAXMSG_E_SAVE : FAXMSG_OK;
             if (settings_.DoMsgEdit() != 0) return OpenForm(formFlags);
             return FAXMSG_E_SUBMIT;
         }
@@ -329,12 +350,15 @@ private:
 
     int OpenForm(ULONG formFlags) {
         ULONG token = 0;
-        if (Failed(session_->PrepareForm(&IID_IMessage, message_.get(), &token))) return FAXMSG_E_FORM;
+        if (Failed(session_->PrepareForm(&IID_IMessage, message_.get(), &token)))
+            return FAXMSG_E_FORM;
         message_.reset();
-        const char* messageClass = settings_.GetMsgClass() != nullptr ? settings_.GetMsgClass() : kClassNote;
-        HRESULT hr = session_->ShowForm(reinterpret_cast<ULONG_PTR>(window_), store_.get(), folder_.get(),
-                                        &IID_IMessage, token, nullptr, MAPI_NEW_MESSAGE, 0, formFlags,
-                                        MAPI_ACCESS_MODIFY | MAPI_ACCESS_READ, const_cast<LPSTR>(messageClass));
+        const char* messageClass =
+            settings_.GetMsgClass() != nullptr ? settings_.GetMsgClass() : kClassNote;
+        HRESULT hr = session_->ShowForm(
+            reinterpret_cast<ULONG_PTR>(window_), store_.get(), folder_.get(), &IID_IMessage, token,
+            nullptr, MAPI_NEW_MESSAGE, 0, formFlags, MAPI_ACCESS_MODIFY | MAPI_ACCESS_READ,
+            const_cast<LPSTR>(messageClass));
         if (hr == MAPI_E_USER_CANCEL) {
             last_ = 0;
             return FAXMSG_OK;
@@ -360,8 +384,8 @@ private:
 }  // namespace
 }  // namespace faxmsg
 
-extern "C" FAXMSG_API int CreateFaxMsg(HWND window, const tagMsgSettings* settings, LONG* extendedError,
-                                       const char** failedFile) {
+extern "C" FAXMSG_API int CreateFaxMsg(HWND window, const tagMsgSettings* settings,
+                                       LONG* extendedError, const char** failedFile) {
     LONG ignoredError = 0;
     const char* ignoredFile = nullptr;
     if (extendedError == nullptr) extendedError = &ignoredError;

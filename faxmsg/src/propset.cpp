@@ -9,7 +9,8 @@
 namespace faxmsg {
 namespace {
 
-#define FAXPROP(name, type) FaxPropDef{u## #name, #name, type}
+#define FAXPROP(name, type) \
+    FaxPropDef { u## #name, #name, type }
 
 constexpr std::array<FaxPropDef, kFaxPropCount> kDefs = {
     FAXPROP(MS_EXCHANGE_01, PT_BOOLEAN),
@@ -55,9 +56,12 @@ constexpr std::array<FaxPropDef, kFaxPropCount> kDefs = {
 
 #undef FAXPROP
 
-char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-HRESULT MapNames(IMAPIProp* object, const std::size_t* which, std::size_t count, ULONG* tags) noexcept {
+HRESULT MapNames(IMAPIProp* object, const std::size_t* which, std::size_t count,
+                 ULONG* tags) noexcept {
     if (object == nullptr || count == 0 || count > kFaxPropCount) return MAPI_E_INVALID_PARAMETER;
     GUID set = PS_PUBLIC_STRINGS;
     std::array<MAPINAMEID, kFaxPropCount> names{};

@@ -103,7 +103,8 @@ public:
     }
     HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return STG_E_INVALIDFUNCTION; }
     HRESULT SetSize(ULARGE_INTEGER) override { return STG_E_INVALIDFUNCTION; }
-    HRESULT CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) override {
+    HRESULT CopyTo(IStream* to, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+                   ULARGE_INTEGER* pcbWritten) override {
         if (pcbRead != nullptr) pcbRead->QuadPart = 0;
         if (pcbWritten != nullptr) pcbWritten->QuadPart = 0;
         if (to == nullptr) return STG_E_INVALIDPOINTER;
@@ -135,8 +136,12 @@ public:
     }
     HRESULT Commit(DWORD) override { return S_OK; }
     HRESULT Revert() override { return S_OK; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
     HRESULT Stat(STATSTG* stat, DWORD) override {
         if (stat == nullptr) return STG_E_INVALIDPOINTER;
         *stat = STATSTG{};
@@ -159,7 +164,8 @@ private:
 // ------------------------------------------------- compressed RTF, writing
 class CompressedRtfWriter final : public StreamImpl {
 public:
-    CompressedRtfWriter(IStream* underlying, bool uncompressed) : underlying_(underlying), uncompressed_(uncompressed) {
+    CompressedRtfWriter(IStream* underlying, bool uncompressed)
+        : underlying_(underlying), uncompressed_(uncompressed) {
         underlying_->AddRef();
     }
 
@@ -176,7 +182,8 @@ public:
                 rawSize_ += cb;
                 return WriteAll(underlying_.get(), pv, cb);
             }
-            if (!compressor_.Write(raw)) return compressor_.rawSize() > 0xFFFFFFF0ULL ? STG_E_MEDIUMFULL : E_OUTOFMEMORY;
+            if (!compressor_.Write(raw))
+                return compressor_.rawSize() > 0xFFFFFFF0ULL ? STG_E_MEDIUMFULL : E_OUTOFMEMORY;
             if (!compressor_.TakeContent(pending_)) return E_OUTOFMEMORY;
             if (pending_.size() >= kChunk) return Flush();
             return S_OK;
@@ -202,13 +209,15 @@ public:
                 header.compressedSize = static_cast<std::uint32_t>(rawSize_ + 12);
                 header.crc = 0;
             } else {
-                if (!compressor_.Finish(header) || !compressor_.TakeContent(pending_)) return E_OUTOFMEMORY;
+                if (!compressor_.Finish(header) || !compressor_.TakeContent(pending_))
+                    return E_OUTOFMEMORY;
                 if (HRESULT flushed = Flush(); FAILED(flushed)) return flushed;
             }
             ULONGLONG end = start_ + kCompressedRtfHeaderSize + header.compressedSize - 12;
             auto bytes = header.Encode();
             if (HRESULT seek = SeekTo(underlying_.get(), start_); FAILED(seek)) return seek;
-            if (HRESULT put = WriteAll(underlying_.get(), bytes.data(), bytes.size()); FAILED(put)) return put;
+            if (HRESULT put = WriteAll(underlying_.get(), bytes.data(), bytes.size()); FAILED(put))
+                return put;
             if (HRESULT seek = SeekTo(underlying_.get(), end); FAILED(seek)) return seek;
             // Drop whatever an earlier, longer value left behind.
             ULARGE_INTEGER size;
@@ -305,7 +314,8 @@ private:
     std::size_t position_ = 0;
 };
 
-HRESULT DecodeStream(IStream* compressed, std::uint32_t maxRawSize, std::vector<std::uint8_t>& rtf) {
+HRESULT DecodeStream(IStream* compressed, std::uint32_t maxRawSize,
+                     std::vector<std::uint8_t>& rtf) {
     // LZFu never takes more than 9 bits per raw byte plus the header and the
     // end marker; a longer stream cannot be a valid body of that size.
     std::uint64_t limit = static_cast<std::uint64_t>(maxRawSize) / 8 * 9 + 64;
@@ -316,8 +326,9 @@ HRESULT DecodeStream(IStream* compressed, std::uint32_t maxRawSize, std::vector<
     // grows more than ninefold: a header claiming more is damaged, and is
     // refused before the raw size is allocated.
     if (blob.size() >= kCompressedRtfHeaderSize) {
-        std::uint64_t claimed = static_cast<std::uint64_t>(blob[4]) | static_cast<std::uint64_t>(blob[5]) << 8 |
-                                static_cast<std::uint64_t>(blob[6]) << 16 | static_cast<std::uint64_t>(blob[7]) << 24;
+        std::uint64_t claimed =
+            static_cast<std::uint64_t>(blob[4]) | static_cast<std::uint64_t>(blob[5]) << 8 |
+            static_cast<std::uint64_t>(blob[6]) << 16 | static_cast<std::uint64_t>(blob[7]) << 24;
         if (claimed > (blob.size() - kCompressedRtfHeaderSize) * 9 + 64) {
             return claimed > maxRawSize ? MAPI_E_TOO_BIG : MAPI_E_CORRUPT_DATA;
         }
@@ -354,7 +365,8 @@ public:
                 ULONG got = 0;
                 HRESULT hr = source_->Read(chunk_.get(), kChunk, &got);
                 if (FAILED(hr)) return hr;
-                bool ok = got > 0 ? converter_.Convert(std::span<const std::uint8_t>(chunk_.get(), got), pending_)
+                bool ok = got > 0 ? converter_.Convert(
+                                        std::span<const std::uint8_t>(chunk_.get(), got), pending_)
                                   : converter_.Finish(pending_);
                 if (!ok) return E_OUTOFMEMORY;
                 if (got == 0) finished_ = true;
@@ -433,7 +445,8 @@ private:
         if ((flags_ & MAPI_MODIFY) != 0) options = STGM_WRITE | STGM_SHARE_EXCLUSIVE;
         if ((flags_ & MAPI_CREATE) != 0) options |= STGM_CREATE;
         Com<IUnknown> opened;
-        HRESULT hr = object_->OpenProperty(tag_, &IID_IStream, options, flags_ | MAPI_DEFERRED_ERRORS, opened.out());
+        HRESULT hr = object_->OpenProperty(tag_, &IID_IStream, options,
+                                           flags_ | MAPI_DEFERRED_ERRORS, opened.out());
         if (SUCCEEDED(hr)) hr = AsStream(opened.get(), inner_);
         if (FAILED(hr)) openFailed_ = hr;
         return hr;
@@ -463,10 +476,10 @@ HRESULT RTFSync(LPMESSAGE message, ULONG flags, BOOL* updated) noexcept {
     if (message == nullptr || updated == nullptr) return MAPI_E_INVALID_PARAMETER;
     if (flags != RTF_SYNC_BODY_CHANGED) return MAPI_E_NO_SUPPORT;
     return Guard([&]() -> HRESULT {
-        SizedSPropTagArray(6, syncTags) = {6,
-                                           {PR_RTF_IN_SYNC, PR_RTF_SYNC_BODY_CRC, PR_RTF_SYNC_BODY_COUNT,
-                                            PR_RTF_SYNC_BODY_TAG_A, PR_RTF_SYNC_PREFIX_COUNT,
-                                            PR_RTF_SYNC_TRAILING_COUNT}};
+        SizedSPropTagArray(6, syncTags) = {
+            6,
+            {PR_RTF_IN_SYNC, PR_RTF_SYNC_BODY_CRC, PR_RTF_SYNC_BODY_COUNT, PR_RTF_SYNC_BODY_TAG_A,
+             PR_RTF_SYNC_PREFIX_COUNT, PR_RTF_SYNC_TRAILING_COUNT}};
         ULONG count = 0;
         MapiBuffer<SPropValue> values;
         HRESULT hr = message->GetProps(reinterpret_cast<LPSPropTagArray>(&syncTags), 0, &count,
@@ -479,10 +492,10 @@ HRESULT RTFSync(LPMESSAGE message, ULONG flags, BOOL* updated) noexcept {
         // Without a body tag there is nothing to merge the new body into; with
         // one, the stored RTF still describes the old body. Either way the RTF
         // no longer matches PR_BODY: it goes, and readers take the plain body.
-        SizedSPropTagArray(7, dropTags) = {7,
-                                           {PR_RTF_IN_SYNC, PR_RTF_SYNC_BODY_CRC, PR_RTF_SYNC_BODY_COUNT,
-                                            PR_RTF_SYNC_BODY_TAG_A, PR_RTF_SYNC_PREFIX_COUNT,
-                                            PR_RTF_SYNC_TRAILING_COUNT, PR_RTF_COMPRESSED}};
+        SizedSPropTagArray(7, dropTags) = {
+            7,
+            {PR_RTF_IN_SYNC, PR_RTF_SYNC_BODY_CRC, PR_RTF_SYNC_BODY_COUNT, PR_RTF_SYNC_BODY_TAG_A,
+             PR_RTF_SYNC_PREFIX_COUNT, PR_RTF_SYNC_TRAILING_COUNT, PR_RTF_COMPRESSED}};
         MapiBuffer<SPropProblemArray> problems;
         hr = message->DeleteProps(reinterpret_cast<LPSPropTagArray>(&dropTags),
                                   detail::OutBuffer<SPropProblemArray>(problems));
@@ -516,8 +529,8 @@ HRESULT WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags, LPSTREAM* resu
     });
 }
 
-HRESULT HrTextToRtfStream(LPSTREAM source, ULONG codePage, ULONG positionCount, const ULONG* positions,
-                          LPSTREAM* result) noexcept {
+HRESULT HrTextToRtfStream(LPSTREAM source, ULONG codePage, ULONG positionCount,
+                          const ULONG* positions, LPSTREAM* result) noexcept {
     (void)positionCount;  // attachment placeholders are not placed
     (void)positions;
     if (result != nullptr) *result = nullptr;
@@ -534,8 +547,8 @@ HRESULT HrBodyFromTextFile(LPMESSAGE message, const char* path) noexcept {
     if (message == nullptr || path == nullptr) return E_INVALIDARG;
     return Guard([&]() -> HRESULT {
         Com<IStream> file;
-        HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_READ | STGM_SHARE_EXCLUSIVE,
-                                      path, nullptr, file.out());
+        HRESULT hr = OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer,
+                                      STGM_READ | STGM_SHARE_EXCLUSIVE, path, nullptr, file.out());
         if (FAILED(hr)) return hr;
         STATSTG stat{};
         if (hr = file->Stat(&stat, STATFLAG_NONAME); FAILED(hr)) return hr;
@@ -544,7 +557,8 @@ HRESULT HrBodyFromTextFile(LPMESSAGE message, const char* path) noexcept {
         if (hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.out()); FAILED(hr)) return hr;
         ULARGE_INTEGER read{}, written{};
         if (hr = file->CopyTo(memory.get(), stat.cbSize, &read, &written); FAILED(hr)) return hr;
-        if (read.QuadPart != stat.cbSize.QuadPart || written.QuadPart != read.QuadPart) return MAPI_E_CALL_FAILED;
+        if (read.QuadPart != stat.cbSize.QuadPart || written.QuadPart != read.QuadPart)
+            return MAPI_E_CALL_FAILED;
         if (hr = memory->Commit(STGC_DEFAULT); FAILED(hr)) return hr;
         if (hr = SeekTo(memory.get(), 0); FAILED(hr)) return hr;
 
@@ -553,13 +567,15 @@ HRESULT HrBodyFromTextFile(LPMESSAGE message, const char* path) noexcept {
 
         Com<IUnknown> opened;
         if (hr = message->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, STGM_CREATE | STGM_WRITE,
-                                       MAPI_MODIFY | MAPI_CREATE | MAPI_DEFERRED_ERRORS, opened.out());
+                                       MAPI_MODIFY | MAPI_CREATE | MAPI_DEFERRED_ERRORS,
+                                       opened.out());
             FAILED(hr))
             return hr;
         Com<IStream> property;
         if (hr = AsStream(opened.get(), property); FAILED(hr)) return hr;
         Com<IStream> wrapper;
-        if (hr = WrapCompressedRTFStream(property.get(), MAPI_MODIFY | MAPI_CREATE, wrapper.out()); FAILED(hr))
+        if (hr = WrapCompressedRTFStream(property.get(), MAPI_MODIFY | MAPI_CREATE, wrapper.out());
+            FAILED(hr))
             return hr;
         ULARGE_INTEGER all;
         all.QuadPart = kWholeStream;
@@ -585,7 +601,8 @@ HRESULT HrReadRtfBody(LPMAPIPROP object, std::string& rtf, std::uint32_t maxRawS
     if (object == nullptr) return E_INVALIDARG;
     return Guard([&]() -> HRESULT {
         Com<IUnknown> opened;
-        HRESULT hr = object->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, STGM_READ, 0, opened.out());
+        HRESULT hr =
+            object->OpenProperty(PR_RTF_COMPRESSED, &IID_IStream, STGM_READ, 0, opened.out());
         if (FAILED(hr)) return hr;
         Com<IStream> stream;
         if (hr = AsStream(opened.get(), stream); FAILED(hr)) return hr;

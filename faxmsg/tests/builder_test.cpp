@@ -59,7 +59,8 @@ std::string RunShell(const std::string& command) {
 }
 
 bool ReadersInstalled() {
-    return !RunShell("command -v node").empty() && fs::exists(kModules / "@kenjiuno" / "msgreader") &&
+    return !RunShell("command -v node").empty() &&
+           fs::exists(kModules / "@kenjiuno" / "msgreader") &&
            fs::exists(kModules / "@kenjiuno" / "decompressrtf");
 }
 
@@ -92,7 +93,8 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 struct Job {
     tagMsgSettings settings;
     fs::path bodyFile;
-    std::string bodyText = "Dear Ann,\r\nplease find the {order} attached.\r\n\tPrice: 12\x80 \\ net\r\n";
+    std::string bodyText =
+        "Dear Ann,\r\nplease find the {order} attached.\r\n\tPrice: 12\x80 \\ net\r\n";
     std::vector<std::pair<fs::path, std::string>> attachments;
 
     explicit Job(const fs::path& dir, bool withFiles = true) {
@@ -154,11 +156,14 @@ protected:
         Ptr<IMAPITable> table(raw);
         SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_DEFAULT_STORE}};
         LPSRowSet rows = nullptr;
-        EXPECT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows),
+        EXPECT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                                 nullptr, 0, &rows),
                   S_OK);
         Rows held(rows);
         for (ULONG n = 0; rows != nullptr && n < rows->cRows; ++n) {
-            if (rows->aRow[n].lpProps[1].ulPropTag != PR_DEFAULT_STORE || !rows->aRow[n].lpProps[1].Value.b) continue;
+            if (rows->aRow[n].lpProps[1].ulPropTag != PR_DEFAULT_STORE ||
+                !rows->aRow[n].lpProps[1].Value.b)
+                continue;
             const SBinary& id = rows->aRow[n].lpProps[0].Value.bin;
             IMsgStore* store = nullptr;
             EXPECT_EQ(session->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr,
@@ -179,9 +184,10 @@ protected:
         if (value == nullptr) return nullptr;
         ULONG type = 0;
         IUnknown* opened = nullptr;
-        EXPECT_EQ(store->OpenEntry(value->Value.bin.cb, reinterpret_cast<LPENTRYID>(value->Value.bin.lpb),
-                                   &IID_IMAPIFolder, MAPI_BEST_ACCESS, &type, &opened),
-                  S_OK);
+        EXPECT_EQ(
+            store->OpenEntry(value->Value.bin.cb, reinterpret_cast<LPENTRYID>(value->Value.bin.lpb),
+                             &IID_IMAPIFolder, MAPI_BEST_ACCESS, &type, &opened),
+            S_OK);
         return Ptr<IMAPIFolder>(reinterpret_cast<IMAPIFolder*>(opened));
     }
     static Ptr<IMAPIFolder> Inbox(IMsgStore* store) {
@@ -191,7 +197,8 @@ protected:
         Buffer<ENTRYID> held(id);
         ULONG type = 0;
         IUnknown* opened = nullptr;
-        EXPECT_EQ(store->OpenEntry(size, id, &IID_IMAPIFolder, MAPI_BEST_ACCESS, &type, &opened), S_OK);
+        EXPECT_EQ(store->OpenEntry(size, id, &IID_IMAPIFolder, MAPI_BEST_ACCESS, &type, &opened),
+                  S_OK);
         return Ptr<IMAPIFolder>(reinterpret_cast<IMAPIFolder*>(opened));
     }
     static ULONG Count(IMAPIFolder* folder) {
@@ -209,7 +216,8 @@ protected:
         Ptr<IMAPITable> table(raw);
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
         LPSRowSet rows = nullptr;
-        EXPECT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows),
+        EXPECT_EQ(HrQueryAllRows(table.get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                                 nullptr, 0, &rows),
                   S_OK);
         Rows held(rows);
         EXPECT_TRUE(rows != nullptr && rows->cRows == 1);
@@ -217,8 +225,8 @@ protected:
         const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
         ULONG type = 0;
         IUnknown* opened = nullptr;
-        EXPECT_EQ(folder->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, MAPI_BEST_ACCESS, &type,
-                                    &opened),
+        EXPECT_EQ(folder->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr,
+                                    MAPI_BEST_ACCESS, &type, &opened),
                   S_OK);
         return Ptr<IMessage>(reinterpret_cast<IMessage*>(opened));
     }
@@ -236,9 +244,11 @@ TEST(ErrorText, FormatsEveryCodeAndOnlyThose) {
     EXPECT_STREQ(GetErrorMSG(1012, 0, "ignored", buffer),
                  "ERROR(E1012) : Failed on setting message body from file.\r\nExtended Error : 0");
     EXPECT_STREQ(GetErrorMSG(1006, E_FAIL, nullptr, buffer),
-                 "ERROR(E1006) : Failed on attaching file to message.\r\nExtended Error : -2147467259 File : ''");
+                 "ERROR(E1006) : Failed on attaching file to message.\r\nExtended Error : "
+                 "-2147467259 File : ''");
     EXPECT_STREQ(GetErrorMSG(1006, E_FAIL, "C:\\faxes\\a.fax", buffer),
-                 "ERROR(E1006) : Failed on attaching file to message.\r\nExtended Error : -2147467259 File : "
+                 "ERROR(E1006) : Failed on attaching file to message.\r\nExtended Error : "
+                 "-2147467259 File : "
                  "'C:\\faxes\\a.fax'");
     for (unsigned code = 1000; code <= 1012; ++code) {
         std::string text = GetErrorMSG(code, 7, nullptr, buffer);
@@ -257,8 +267,9 @@ TEST(ErrorText, BoundedFormCutsALongFileName) {
     std::vector<char> big(6000);
     GetErrorMSG(1006, E_FAIL, longName.c_str(), big.data());
     EXPECT_EQ(std::string(big.data()),
-              "ERROR(E1006) : Failed on attaching file to message.\r\nExtended Error : -2147467259 File : '" + longName +
-                  "'");
+              "ERROR(E1006) : Failed on attaching file to message.\r\nExtended Error : -2147467259 "
+              "File : '" +
+                  longName + "'");
 
     char small[48];
     std::memset(small, 'x', sizeof small);
@@ -286,7 +297,8 @@ TEST_F(BuilderTest, EveryFailingStepGivesItsCodeAndExtendedError) {
         {"MAPIInitialize", MAPI_E_NOT_INITIALIZED, 1, 1000, MAPI_E_NOT_INITIALIZED},
         {"MAPILogonEx", MAPI_E_LOGON_FAILED, 1, 1001, MAPI_E_LOGON_FAILED},
         {"IMAPISession::OpenAddressBook", MAPI_E_NO_ACCESS, 1, 1008, MAPI_E_NO_ACCESS},
-        {"IMAPISession::GetMsgStoresTable", MAPI_E_NOT_ENOUGH_MEMORY, 1, 1002, MAPI_E_NOT_ENOUGH_MEMORY},
+        {"IMAPISession::GetMsgStoresTable", MAPI_E_NOT_ENOUGH_MEMORY, 1, 1002,
+         MAPI_E_NOT_ENOUGH_MEMORY},
         {"IMAPISession::OpenMsgStore", MAPI_E_NO_ACCESS, 1, 1002, MAPI_E_NO_ACCESS},
         {"IMsgStore::GetReceiveFolder", MAPI_E_NOT_FOUND, 1, 1003, MAPI_E_NOT_FOUND},
         {"IMsgStore::OpenEntry", MAPI_E_NO_ACCESS, 1, 1003, MAPI_E_NO_ACCESS},
@@ -294,7 +306,8 @@ TEST_F(BuilderTest, EveryFailingStepGivesItsCodeAndExtendedError) {
         {"IMsgStore::GetProps", MAPI_E_CORRUPT_STORE, 1, 1005, MAPI_E_CORRUPT_STORE},
         {"IMessage::GetIDsFromNames", MAPI_E_NO_SUPPORT, 1, 1005, MAPI_E_NO_SUPPORT},
         {"IMessage::SetProps", MAPI_E_CALL_FAILED, 1, 1005, MAPI_E_CALL_FAILED},
-        {"IMessage::GetProps", MAPI_E_CALL_FAILED, 1, 1005, MAPI_E_CALL_FAILED},  // the RTF synchronisation
+        {"IMessage::GetProps", MAPI_E_CALL_FAILED, 1, 1005,
+         MAPI_E_CALL_FAILED},  // the RTF synchronisation
         {"IMessage::DeleteProps", MAPI_E_NO_ACCESS, 1, 1005, MAPI_E_NO_ACCESS},
         {"IAddrBook::CreateOneOff", MAPI_E_CALL_FAILED, 2, 1009, E_FAIL},
         {"OpenStreamOnFile", MAPI_E_NOT_FOUND, 1, 1012, MAPI_E_NOT_FOUND},  // the body file
@@ -306,7 +319,7 @@ TEST_F(BuilderTest, EveryFailingStepGivesItsCodeAndExtendedError) {
         {"IAttach::SetProps", MAPI_E_CALL_FAILED, 1, 1006, E_FAIL},
         {"IAttach::SaveChanges", MAPI_E_DISK_ERROR, 2, 1006, E_FAIL, 1},
         {"IStream::Commit", MAPI_E_DISK_ERROR, 2, 1012, MAPI_E_DISK_ERROR},  // the stored RTF body
-        {"IStream::Commit", MAPI_E_DISK_ERROR, 3, 1006, E_FAIL},            // the first attachment's data
+        {"IStream::Commit", MAPI_E_DISK_ERROR, 3, 1006, E_FAIL},  // the first attachment's data
         {"IMessage::SubmitMessage", MAPI_E_NETWORK_ERROR, 1, 1010, MAPI_E_NETWORK_ERROR},
     };
     for (const Case& c : cases) {
@@ -367,8 +380,8 @@ TEST_F(BuilderTest, MissingOrLockedFilesAreReported) {
         Job job(prefix_.path());
         job.AddRecipients();
         IStream* writer = nullptr;
-        ASSERT_EQ(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_WRITE, job.attachments[1].first.c_str(),
-                                   nullptr, &writer),
+        ASSERT_EQ(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_WRITE,
+                                   job.attachments[1].first.c_str(), nullptr, &writer),
                   S_OK);
         Ptr<IStream> held(writer);
         EXPECT_EQ(Build(job.settings), 1006);
@@ -399,22 +412,23 @@ TEST_F(BuilderTest, FlagsDecideWhatBecomesOfTheMessage) {
     };
     using A = ovmapi::FormAction;
     const Case cases[] = {
-        {8, false, {}, 0, 1, 0, 0},                   // submit
-        {8, true, {}, 1010, 0, 0, 0},                 // submit fails, nothing to fall back on
-        {10, false, {}, 0, 1, 0, 0},                  // submit, save only as fallback
-        {10, true, {}, 0, 0, 1, 0},                   // submit fails: saved
-        {12, true, {A::Cancel}, 0, 0, 0, 1},          // submit fails: form, closed by the user
-        {12, true, {A::Send}, 0, 1, 0, 1},            // submit fails: form, sent from there
-        {2, false, {}, 0, 0, 1, 0},                   // save
-        {0, false, {}, 0, 0, 1, 0},                   // nothing asked: save
-        {6, false, {}, 0, 0, 1, 0},                   // edit and save: save wins
-        {4, false, {A::Cancel}, 0, 0, 0, 1},          // edit: closed without sending
-        {4, false, {A::Save}, 0, 0, 1, 1},            // edit: saved from the form
-        {4, false, {A::Fail}, 1007, 0, 0, 1},         // the form cannot be opened
+        {8, false, {}, 0, 1, 0, 0},            // submit
+        {8, true, {}, 1010, 0, 0, 0},          // submit fails, nothing to fall back on
+        {10, false, {}, 0, 1, 0, 0},           // submit, save only as fallback
+        {10, true, {}, 0, 0, 1, 0},            // submit fails: saved
+        {12, true, {A::Cancel}, 0, 0, 0, 1},   // submit fails: form, closed by the user
+        {12, true, {A::Send}, 0, 1, 0, 1},     // submit fails: form, sent from there
+        {2, false, {}, 0, 0, 1, 0},            // save
+        {0, false, {}, 0, 0, 1, 0},            // nothing asked: save
+        {6, false, {}, 0, 0, 1, 0},            // edit and save: save wins
+        {4, false, {A::Cancel}, 0, 0, 0, 1},   // edit: closed without sending
+        {4, false, {A::Save}, 0, 0, 1, 1},     // edit: saved from the form
+        {4, false, {A::Fail}, 1007, 0, 0, 1},  // the form cannot be opened
     };
     int round = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE("flags " + std::to_string(c.flags) + (c.submitFails ? " failing submission" : ""));
+        SCOPED_TRACE("flags " + std::to_string(c.flags) +
+                     (c.submitFails ? " failing submission" : ""));
         ovtest::TempPrefix prefix;  // every case on a fresh profile
         ASSERT_EQ(ovmapi::EnsureProfile(), S_OK);
         ovmapi::ClearShownForms();
@@ -422,7 +436,8 @@ TEST_F(BuilderTest, FlagsDecideWhatBecomesOfTheMessage) {
         Job job(prefix.path());
         job.AddRecipients();
         job.settings.SetFlags(c.flags);
-        if (c.submitFails) ovmapi::faults::Inject("IMessage::SubmitMessage", MAPI_E_NETWORK_ERROR, 1, 1);
+        if (c.submitFails)
+            ovmapi::faults::Inject("IMessage::SubmitMessage", MAPI_E_NETWORK_ERROR, 1, 1);
         EXPECT_EQ(Build(job.settings), c.code);
         if (c.code == 0 && c.formActions.empty() && !c.submitFails) {
             EXPECT_GE(extended_, 0);
@@ -520,19 +535,22 @@ TEST_F(BuilderTest, StampsTheStandardAndFaxProperties) {
         ASSERT_TRUE(message);
         faxmsg::FaxPropTags tags;
         ASSERT_EQ(faxmsg::MapFaxPropertySet(view.store.get(), tags), S_OK);
-        std::vector<ULONG> wanted = {PR_MESSAGE_CLASS_A, PR_SUBJECT_A,     PR_NORMALIZED_SUBJECT_A, PR_BODY_A,
-                                     PR_SENSITIVITY,     PR_IMPORTANCE,    PR_RTF_IN_SYNC,          PR_RTF_COMPRESSED,
-                                     PR_SENTMAIL_ENTRYID};
+        std::vector<ULONG> wanted = {PR_MESSAGE_CLASS_A, PR_SUBJECT_A,      PR_NORMALIZED_SUBJECT_A,
+                                     PR_BODY_A,          PR_SENSITIVITY,    PR_IMPORTANCE,
+                                     PR_RTF_IN_SYNC,     PR_RTF_COMPRESSED, PR_SENTMAIL_ENTRYID};
         wanted.insert(wanted.end(), tags.tags.begin(), tags.tags.end());
         std::vector<ULONG> array(wanted.size() + 1);
         array[0] = static_cast<ULONG>(wanted.size());
         std::copy(wanted.begin(), wanted.end(), array.begin() + 1);
         ULONG count = 0;
         LPSPropValue raw = nullptr;
-        ASSERT_TRUE(SUCCEEDED(message->GetProps(reinterpret_cast<LPSPropTagArray>(array.data()), 0, &count, &raw)));
+        ASSERT_TRUE(SUCCEEDED(
+            message->GetProps(reinterpret_cast<LPSPropTagArray>(array.data()), 0, &count, &raw)));
         Buffer<SPropValue> values(raw);
         auto has = [&](std::size_t i) { return PROP_TYPE(raw[i].ulPropTag) != PT_ERROR; };
-        auto text = [&](std::size_t i) { return has(i) ? std::string(raw[i].Value.lpszA) : std::string("<none>"); };
+        auto text = [&](std::size_t i) {
+            return has(i) ? std::string(raw[i].Value.lpszA) : std::string("<none>");
+        };
         const std::size_t fax = 9;
         EXPECT_EQ(text(0), "IPM.Note");
         EXPECT_EQ(text(1), "");
@@ -577,7 +595,8 @@ TEST_F(BuilderTest, StampsTheStandardAndFaxProperties) {
 
 // ---------------------------------------------- through independent readers
 TEST_F(BuilderTest, SubmittedFaxReadsBackThroughIndependentReaders) {
-    if (!ReadersInstalled()) GTEST_SKIP() << "node or the npm readers missing (scripts/deps.sh installs them)";
+    if (!ReadersInstalled())
+        GTEST_SKIP() << "node or the npm readers missing (scripts/deps.sh installs them)";
     Job job(prefix_.path());
     job.AddRecipients();
     job.settings.SetRes(1);
@@ -590,7 +609,8 @@ TEST_F(BuilderTest, SubmittedFaxReadsBackThroughIndependentReaders) {
 
     std::vector<fs::path> files = PickupFiles();
     ASSERT_EQ(files.size(), 1u);
-    json got = json::parse(RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
+    json got = json::parse(
+        RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
     ASSERT_FALSE(got.contains("error")) << got.dump();
     EXPECT_EQ(got["messageClass"], "IPM.Note.OVFAX.Submit");
     EXPECT_EQ(got["subject"], "Order 4711");
@@ -622,7 +642,8 @@ TEST_F(BuilderTest, SubmittedFaxReadsBackThroughIndependentReaders) {
 // The RTF stored from a body file reads back through our own reader too, as
 // `mapistore show` uses it.
 TEST_F(BuilderTest, SavedBodyReadsBackAsRtf) {
-    for (const std::string& text : {std::string(), std::string("Hi\r\n"), std::string(200000, 'a') + "\x81\x82"}) {
+    for (const std::string& text :
+         {std::string(), std::string("Hi\r\n"), std::string(200000, 'a') + "\x81\x82"}) {
         ovtest::TempPrefix prefix;
         ASSERT_EQ(ovmapi::EnsureProfile(), S_OK);
         tagMsgSettings settings;

@@ -1,11 +1,12 @@
 // The fax property set: the names the fax server reads and their mapping to
 // tags on a store.
+#include "faxmsg/propset.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "faxmsg/propset.h"
 #include "ovmapi/faults.h"
 #include "ovmapi/mapiutil.h"
 #include "ovmapi/provider.h"
@@ -15,17 +16,24 @@ namespace {
 
 TEST(FaxPropertySet, NamesAndTypesInRequestOrder) {
     const char* expected =
-        "MS_EXCHANGE_01:b CVRPage:b HighRes:b CVRPageName:s TMPLName:s BillCode:s ScheduleTime:s FAXLaunch:b GWay:b "
-        "RTFBody:s FAXTrans:s CVRInfo:s FaxInfo1:s FaxInfo2:s FaxInfo3:s FaxInfo4:s FaxInfo5:s DefCVR:s DefTMP:s "
-        "DefHeader:s DefCVRClear:b DefHDRClear:b Resolution:s CVRDefault:b CVRAddDel:s TMPDefault:b TMPAddDel:s "
-        "ATTName:s ATTAddDel:s CVRAttPos:s TMPAttPos:s ATTAttPos:s FormMajorVer:d FormMinorVer:d ScheduleFT:t "
+        "MS_EXCHANGE_01:b CVRPage:b HighRes:b CVRPageName:s TMPLName:s BillCode:s ScheduleTime:s "
+        "FAXLaunch:b GWay:b "
+        "RTFBody:s FAXTrans:s CVRInfo:s FaxInfo1:s FaxInfo2:s FaxInfo3:s FaxInfo4:s FaxInfo5:s "
+        "DefCVR:s DefTMP:s "
+        "DefHeader:s DefCVRClear:b DefHDRClear:b Resolution:s CVRDefault:b CVRAddDel:s "
+        "TMPDefault:b TMPAddDel:s "
+        "ATTName:s ATTAddDel:s CVRAttPos:s TMPAttPos:s ATTAttPos:s FormMajorVer:d FormMinorVer:d "
+        "ScheduleFT:t "
         "OrvaneSign:s OVFAXFormInstalled:b OriginalFax:s OVFAXResendDisable:b ";
     std::string got;
     for (const faxmsg::FaxPropDef& def : faxmsg::FaxPropDefs()) {
         std::u16string wide(def.name);
         EXPECT_EQ(std::string(wide.begin(), wide.end()), def.name8);
-        char kind = def.type == PT_BOOLEAN ? 'b' : def.type == PT_STRING8 ? 's' : def.type == PT_DOUBLE ? 'd'
-                    : def.type == PT_SYSTIME ? 't' : '?';
+        char kind = def.type == PT_BOOLEAN   ? 'b'
+                    : def.type == PT_STRING8 ? 's'
+                    : def.type == PT_DOUBLE  ? 'd'
+                    : def.type == PT_SYSTIME ? 't'
+                                             : '?';
         got += std::string(def.name8) + ":" + kind + " ";
     }
     EXPECT_EQ(got, expected);
@@ -59,14 +67,18 @@ protected:
         EXPECT_EQ(session_->GetMsgStoresTable(0, &table), S_OK);
         SizedSPropTagArray(2, columns) = {2, {PR_ENTRYID, PR_DEFAULT_STORE}};
         LPSRowSet rows = nullptr;
-        EXPECT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows), S_OK);
+        EXPECT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                                 nullptr, 0, &rows),
+                  S_OK);
         table->Release();
         IMsgStore* store = nullptr;
         for (ULONG n = 0; rows && n < rows->cRows && store == nullptr; ++n) {
-            bool isDefault = rows->aRow[n].lpProps[1].ulPropTag == PR_DEFAULT_STORE && rows->aRow[n].lpProps[1].Value.b;
+            bool isDefault = rows->aRow[n].lpProps[1].ulPropTag == PR_DEFAULT_STORE &&
+                             rows->aRow[n].lpProps[1].Value.b;
             if (isDefault != wantDefault) continue;
             const SBinary& id = rows->aRow[n].lpProps[0].Value.bin;
-            EXPECT_EQ(session_->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, MDB_WRITE, &store),
+            EXPECT_EQ(session_->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr,
+                                             MDB_WRITE, &store),
                       S_OK);
         }
         FreeProws(rows);

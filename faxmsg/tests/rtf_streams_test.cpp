@@ -1,5 +1,7 @@
 // Compressed RTF through streams: the writing and reading wrapper, the
 // text-to-RTF stream, the synchronisation and the buffered property stream.
+#include "faxmsg/rtf_streams.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "faxmsg/rtf_codec.h"
-#include "faxmsg/rtf_streams.h"
 #include "ovmapi/faults.h"
 #include "ovmapi/mapiutil.h"
 #include "ovmapi/provider.h"
@@ -56,7 +57,8 @@ std::string Contents(IStream* stream) {
 
 std::string SampleRtf(std::size_t size) {
     std::string rtf = faxmsg::RtfHeadForCodePage(1252);
-    while (rtf.size() < size) rtf += "\\par Line of the letter with some words that repeat, \\'e9t\\'e9. ";
+    while (rtf.size() < size)
+        rtf += "\\par Line of the letter with some words that repeat, \\'e9t\\'e9. ";
     return rtf + "}";
 }
 
@@ -76,7 +78,8 @@ TEST(CompressedRtfStream, WritesWhatTheByteCoderWritesAndReadsItBack) {
         const std::string rtf = size == 0 ? std::string() : SampleRtf(size);
         Ptr<IStream> property = MemoryStream();
         IStream* raw = nullptr;
-        ASSERT_EQ(faxmsg::WrapCompressedRTFStream(property.get(), MAPI_MODIFY | MAPI_CREATE, &raw), S_OK);
+        ASSERT_EQ(faxmsg::WrapCompressedRTFStream(property.get(), MAPI_MODIFY | MAPI_CREATE, &raw),
+                  S_OK);
         Ptr<IStream> wrapper(raw);
         // Written in uneven pieces, as CopyTo and callers do.
         for (std::size_t at = 0; at < rtf.size();) {
@@ -105,7 +108,9 @@ TEST(CompressedRtfStream, UncompressedFormAndDamagedData) {
     const std::string rtf = SampleRtf(5000);
     Ptr<IStream> property = MemoryStream();
     IStream* raw = nullptr;
-    ASSERT_EQ(faxmsg::WrapCompressedRTFStream(property.get(), MAPI_MODIFY | STORE_UNCOMPRESSED_RTF, &raw), S_OK);
+    ASSERT_EQ(
+        faxmsg::WrapCompressedRTFStream(property.get(), MAPI_MODIFY | STORE_UNCOMPRESSED_RTF, &raw),
+        S_OK);
     Ptr<IStream> wrapper(raw);
     ASSERT_EQ(wrapper->Write(rtf.data(), static_cast<ULONG>(rtf.size()), nullptr), S_OK);
     ASSERT_EQ(wrapper->Commit(0), S_OK);
@@ -114,12 +119,14 @@ TEST(CompressedRtfStream, UncompressedFormAndDamagedData) {
     EXPECT_EQ(stored.substr(8, 4), "MELA");
     EXPECT_EQ(stored.substr(16), rtf);
     std::vector<std::uint8_t> decoded;
-    ASSERT_EQ(faxmsg::DecompressRtf({reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size()}, decoded),
+    ASSERT_EQ(faxmsg::DecompressRtf(
+                  {reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size()}, decoded),
               faxmsg::RtfDecodeStatus::kOk);
     EXPECT_EQ(std::string(decoded.begin(), decoded.end()), rtf);
 
     // A flipped byte in coded content fails the CRC; a short header is no body.
-    std::vector<std::uint8_t> coded = faxmsg::CompressRtf({reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()});
+    std::vector<std::uint8_t> coded =
+        faxmsg::CompressRtf({reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()});
     coded[40] ^= 0x55;
     for (const std::string& bad : {std::string(coded.begin(), coded.end()), std::string("LZFu")}) {
         Ptr<IStream> damaged = MemoryStream(bad);
@@ -162,10 +169,13 @@ protected:
         Ptr<IMAPITable> heldTable(table);
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
         LPSRowSet rows = nullptr;
-        ASSERT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows), S_OK);
+        ASSERT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr,
+                                 nullptr, 0, &rows),
+                  S_OK);
         const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
         IMsgStore* store = nullptr;
-        HRESULT hr = session->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr, MDB_WRITE, &store);
+        HRESULT hr = session->OpenMsgStore(0, id.cb, reinterpret_cast<LPENTRYID>(id.lpb), nullptr,
+                                           MDB_WRITE, &store);
         FreeProws(rows);
         ASSERT_EQ(hr, S_OK);
         store_.reset(store);
@@ -244,7 +254,9 @@ TEST_F(MessageStreamTest, PropertyStreamBuffersAndOpensOnFirstUse) {
     ASSERT_EQ(message_->CreateAttach(nullptr, 0, &number, &rawAttach), S_OK);
     Ptr<IAttach> attach(rawAttach);
     IStream* raw = nullptr;
-    ASSERT_EQ(faxmsg::HrOpenPropertyStream(attach.get(), PR_ATTACH_DATA_BIN, MAPI_MODIFY | MAPI_CREATE, &raw), S_OK);
+    ASSERT_EQ(faxmsg::HrOpenPropertyStream(attach.get(), PR_ATTACH_DATA_BIN,
+                                           MAPI_MODIFY | MAPI_CREATE, &raw),
+              S_OK);
     Ptr<IStream> data(raw);
     EXPECT_EQ(ovmapi::faults::CallCount("IAttach::OpenProperty"), 0u);
     std::string bytes;
@@ -259,13 +271,15 @@ TEST_F(MessageStreamTest, PropertyStreamBuffersAndOpensOnFirstUse) {
     EXPECT_EQ(ovmapi::faults::CallCount("IAttach::OpenProperty"), 1u);
     LPSPropValue value = nullptr;
     ASSERT_EQ(HrGetOneProp(attach.get(), PR_ATTACH_DATA_BIN, &value), S_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(value->Value.bin.lpb), value->Value.bin.cb), bytes);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(value->Value.bin.lpb), value->Value.bin.cb),
+              bytes);
     MAPIFreeBuffer(value);
 
     // A property that cannot be opened fails the write that needs it, and
     // every use after.
     ovmapi::faults::Inject("IAttach::OpenProperty", MAPI_E_NO_ACCESS, 1, 0);
-    ASSERT_EQ(faxmsg::HrOpenPropertyStream(attach.get(), PR_ATTACH_DATA_BIN, MAPI_MODIFY, &raw), S_OK);
+    ASSERT_EQ(faxmsg::HrOpenPropertyStream(attach.get(), PR_ATTACH_DATA_BIN, MAPI_MODIFY, &raw),
+              S_OK);
     Ptr<IStream> refused(raw);
     EXPECT_EQ(refused->Write("x", 1, nullptr), S_OK);  // still buffered
     EXPECT_EQ(refused->Commit(0), MAPI_E_NO_ACCESS);
@@ -280,8 +294,8 @@ TEST_F(MessageStreamTest, BodyFromFileAndItsFailures) {
     Ptr<IStream> writer;
     {
         IStream* raw = nullptr;
-        ASSERT_EQ(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_WRITE, path.c_str(), nullptr,
-                                   &raw),
+        ASSERT_EQ(OpenStreamOnFile(MAPIAllocateBuffer, MAPIFreeBuffer, STGM_CREATE | STGM_WRITE,
+                                   path.c_str(), nullptr, &raw),
                   S_OK);
         writer.reset(raw);
         ASSERT_EQ(writer->Write(text.data(), static_cast<ULONG>(text.size()), nullptr), S_OK);
@@ -294,11 +308,13 @@ TEST_F(MessageStreamTest, BodyFromFileAndItsFailures) {
     ASSERT_EQ(faxmsg::HrReadRtfBody(message_.get(), rtf), S_OK);
     EXPECT_EQ(rtf, faxmsg::ConvertTextToRtf(text, 0));
 
-    EXPECT_EQ(faxmsg::HrBodyFromTextFile(message_.get(), (path + ".missing").c_str()), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(faxmsg::HrBodyFromTextFile(message_.get(), (path + ".missing").c_str()),
+              MAPI_E_NOT_FOUND);
     ovmapi::faults::Inject("MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1, 0);
     EXPECT_EQ(faxmsg::HrBodyFromTextFile(message_.get(), path.c_str()), MAPI_E_NOT_ENOUGH_MEMORY);
     ovmapi::faults::ClearAll();
-    ovmapi::faults::Inject("IStream::Commit", MAPI_E_DISK_ERROR, 2, 1);  // the property, after the memory copy
+    ovmapi::faults::Inject("IStream::Commit", MAPI_E_DISK_ERROR, 2,
+                           1);  // the property, after the memory copy
     EXPECT_EQ(faxmsg::HrBodyFromTextFile(message_.get(), path.c_str()), MAPI_E_DISK_ERROR);
 }
 

@@ -51,11 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Stream again;
     Stream writer;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &again.p))) std::abort();
-    if (FAILED(faxmsg::WrapCompressedRTFStream(again.p, MAPI_MODIFY | MAPI_CREATE, &writer.p))) std::abort();
-    if (FAILED(writer.p->Write(rtf.data(), static_cast<ULONG>(rtf.size()), nullptr)) || FAILED(writer.p->Commit(0)))
+    if (FAILED(faxmsg::WrapCompressedRTFStream(again.p, MAPI_MODIFY | MAPI_CREATE, &writer.p)))
+        std::abort();
+    if (FAILED(writer.p->Write(rtf.data(), static_cast<ULONG>(rtf.size()), nullptr)) ||
+        FAILED(writer.p->Commit(0)))
         std::abort();
     Rewind(again.p);
     Stream back;
-    if (FAILED(faxmsg::WrapCompressedRTFStream(again.p, 0, &back.p)) || ReadAll(back.p) != rtf) std::abort();
+    if (FAILED(faxmsg::WrapCompressedRTFStream(again.p, 0, &back.p)) || ReadAll(back.p) != rtf)
+        std::abort();
     return 0;
 }

@@ -56,7 +56,9 @@ std::vector<fs::path> PickupFiles() {
     return files;
 }
 
-void Put(char* field, std::size_t size, const char* text) { std::snprintf(field, size, "%s", text); }
+void Put(char* field, std::size_t size, const char* text) {
+    std::snprintf(field, size, "%s", text);
+}
 
 struct Library {
     void* handle = nullptr;
@@ -84,14 +86,15 @@ protected:
         Put(recipients_[1].faxNumber, 64, "+49 30 1234");
         std::string binary;
         for (int n = 0; n < 40000; ++n) binary += static_cast<char>(n * 31 + 7);
-        files_ = {{(prefix_.path() / "scan.fax").string(), binary}, {(prefix_.path() / "terms.txt").string(), "Terms\n"}};
+        files_ = {{(prefix_.path() / "scan.fax").string(), binary},
+                  {(prefix_.path() / "terms.txt").string(), "Terms\n"}};
         for (std::size_t n = 0; n < files_.size(); ++n) {
             std::ofstream(files_[n].first, std::ios::binary) << files_[n].second;
             attachments_[n] = {0, files_[n].first.c_str(), nullptr};
         }
         job_.billing = &billing_;
-        job_.flags = CGW_JOB_HIGHRES | CGW_JOB_SUBJECT | CGW_JOB_BODYTEXT | CGW_JOB_COVERPAGE | CGW_JOB_SCHEDULE |
-                     CGW_JOB_BILLING;
+        job_.flags = CGW_JOB_HIGHRES | CGW_JOB_SUBJECT | CGW_JOB_BODYTEXT | CGW_JOB_COVERPAGE |
+                     CGW_JOB_SCHEDULE | CGW_JOB_BILLING;
         job_.subject = "Quarterly report";
         job_.body = "Please see the report.";
         job_.coverPage = "Standard";
@@ -118,7 +121,8 @@ TEST_F(GatewayTest, SubmitsTheJobAsAFaxMessage) {
     ASSERT_EQ(send_(nullptr, &job_), CGW_OK);
     std::vector<fs::path> files = PickupFiles();
     ASSERT_EQ(files.size(), 1u);
-    json got = json::parse(RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
+    json got = json::parse(
+        RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
     ASSERT_FALSE(got.contains("error")) << got.dump();
     EXPECT_EQ(got["messageClass"], "IPM.Note.OVFAX.Submit");
     EXPECT_EQ(got["subject"], "Quarterly report");

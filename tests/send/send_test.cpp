@@ -39,7 +39,8 @@ std::string RunShell(const std::string& command) {
 
 int RunProgram(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
@@ -76,17 +77,19 @@ TEST_F(SendTest, OvfaxSendLeavesTheFaxInThePickupDirectory) {
 
     const fs::path ovfax = ovtest::BinaryDirectory() / "ovfax";
     ASSERT_TRUE(fs::exists(ovfax)) << ovfax;
-    int status = RunProgram({ovfax.string(), "send", "--to", "Ann;Lee;Acme;555-0100", "--to", "Bob;Berg;;+49 30 1234",
-                      "--subject", "Quarterly report", "--body-file", (work / "letter.txt").string(), "--attach",
-                      (work / "scan.fax").string(), "--attach", (work / "terms.txt").string(), "--cover", "Standard",
-                      "--highres", "--schedule", "2027-03-04 05:06"});
+    int status = RunProgram(
+        {ovfax.string(), "send", "--to", "Ann;Lee;Acme;555-0100", "--to", "Bob;Berg;;+49 30 1234",
+         "--subject", "Quarterly report", "--body-file", (work / "letter.txt").string(), "--attach",
+         (work / "scan.fax").string(), "--attach", (work / "terms.txt").string(), "--cover",
+         "Standard", "--highres", "--schedule", "2027-03-04 05:06"});
     ASSERT_EQ(status, 0);
 
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(ovmapi::PickupDirectory()))
         if (entry.path().extension() == ".msg") files.push_back(entry.path());
     ASSERT_EQ(files.size(), 1u);
-    json got = json::parse(RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
+    json got = json::parse(
+        RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
     ASSERT_FALSE(got.contains("error")) << got.dump();
     EXPECT_EQ(got["messageClass"], "IPM.Note.OVFAX.Submit");
     EXPECT_EQ(got["subject"], "Quarterly report");

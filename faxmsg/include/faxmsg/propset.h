@@ -70,11 +70,13 @@ FAXMSG_API const std::array<FaxPropDef, kFaxPropCount>& FaxPropDefs() noexcept;
 inline constexpr const char* kOrvaneSignValue = "Orvane Extended Properties";
 
 // Message classes.
-inline constexpr const char* kClassSubmitForm = "IPM.Note.OVFAX.SUBMIT";       // fax submission form
-inline constexpr const char* kClassSubmitFormIni = "IPM.NOTE.OVFAX.SUBMIT";    // as the forms installer writes it
-inline constexpr const char* kClassOlderForm = "IPM.Note.OrvaneNote";          // older fax form
-inline constexpr const char* kClassGateway = "IPM.Note.OVFAX.Submit";          // messages built through the gateway
-inline constexpr const char* kClassNote = "IPM.Note";                          // default class and form class
+inline constexpr const char* kClassSubmitForm = "IPM.Note.OVFAX.SUBMIT";  // fax submission form
+inline constexpr const char* kClassSubmitFormIni =
+    "IPM.NOTE.OVFAX.SUBMIT";  // as the forms installer writes it
+inline constexpr const char* kClassOlderForm = "IPM.Note.OrvaneNote";  // older fax form
+inline constexpr const char* kClassGateway =
+    "IPM.Note.OVFAX.Submit";                           // messages built through the gateway
+inline constexpr const char* kClassNote = "IPM.Note";  // default class and form class
 inline constexpr const char* kClassContact = "IPM.Contact";
 inline constexpr const char* kClassDocument = "IPM.Document";
 inline constexpr const char* kClassFaxReportPrefix = "IPM.Document.Kestrin_";

@@ -36,7 +36,8 @@ FAXMSG_API HRESULT RTFSync(LPMESSAGE message, ULONG flags, BOOL* updated) noexce
 // Without MAPI_MODIFY: reads the underlying stream (compressed or "MELA",
 // at most maxRawSize bytes of RTF) and delivers the raw RTF.
 // E_INVALIDARG for a missing stream or out pointer.
-FAXMSG_API HRESULT WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags, LPSTREAM* result) noexcept;
+FAXMSG_API HRESULT WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags,
+                                           LPSTREAM* result) noexcept;
 
 // A readable stream delivering the RTF of the plain text read from source
 // (codePage 0: the system's ANSI code page). Attachment positions are not
@@ -52,7 +53,8 @@ FAXMSG_API HRESULT HrBodyFromTextFile(LPMESSAGE message, const char* path) noexc
 // STGM_WRITE | STGM_SHARE_EXCLUSIVE and STGM_CREATE; MAPI_DEFERRED_ERRORS is
 // always added). Writes are buffered; Commit hands over what is left and
 // commits the property stream.
-FAXMSG_API HRESULT HrOpenPropertyStream(LPMAPIPROP object, ULONG tag, ULONG flags, LPSTREAM* result) noexcept;
+FAXMSG_API HRESULT HrOpenPropertyStream(LPMAPIPROP object, ULONG tag, ULONG flags,
+                                        LPSTREAM* result) noexcept;
 
 // The RTF of a stored body: reads PR_RTF_COMPRESSED of object (compressed
 // or "MELA") into rtf. MAPI_E_NOT_FOUND when there is none,
