@@ -9,6 +9,7 @@
 #include <new>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mapi_holders.h"
@@ -469,6 +470,14 @@ private:
     HRESULT openFailed_ = S_OK;
 };
 
+template <class T, class... Args>
+HRESULT MakeStream(LPSTREAM* result, Args&&... args) {
+    T* stream = new (std::nothrow) T(std::forward<Args>(args)...);
+    if (stream == nullptr) return E_OUTOFMEMORY;
+    *result = stream;
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT RTFSync(LPMESSAGE message, ULONG flags, BOOL* updated) noexcept {
@@ -515,17 +524,16 @@ HRESULT WrapCompressedRTFStream(LPSTREAM compressed, ULONG flags, LPSTREAM* resu
     if (compressed == nullptr || result == nullptr) return E_INVALIDARG;
     return Guard([&]() -> HRESULT {
         if ((flags & MAPI_MODIFY) != 0) {
-            // The state's scratch memory comes from the mail system's allocator,
-            // as every other block handed out here.
+            // An allocator that is out of memory fails the wrap itself, as
+            // callers of the published function expect.
             MapiBuffer<BYTE> probe;
             if (HRESULT hr = AllocateChunk(probe); FAILED(hr)) return hr;
-            *result = new CompressedRtfWriter(compressed, (flags & STORE_UNCOMPRESSED_RTF) != 0);
-            return S_OK;
+            return MakeStream<CompressedRtfWriter>(result, compressed,
+                                                   (flags & STORE_UNCOMPRESSED_RTF) != 0);
         }
         std::vector<std::uint8_t> rtf;
         if (HRESULT hr = DecodeStream(compressed, kDefaultMaxRtfSize, rtf); FAILED(hr)) return hr;
-        *result = new RtfReader(std::move(rtf));
-        return S_OK;
+        return MakeStream<RtfReader>(result, std::move(rtf));
     });
 }
 
@@ -538,8 +546,7 @@ HRESULT HrTextToRtfStream(LPSTREAM source, ULONG codePage, ULONG positionCount,
     return Guard([&]() -> HRESULT {
         MapiBuffer<BYTE> chunk;
         if (HRESULT hr = AllocateChunk(chunk); FAILED(hr)) return hr;
-        *result = new TextToRtfStream(source, codePage, std::move(chunk));
-        return S_OK;
+        return MakeStream<TextToRtfStream>(result, source, codePage, std::move(chunk));
     });
 }
 
@@ -591,8 +598,7 @@ HRESULT HrOpenPropertyStream(LPMAPIPROP object, ULONG tag, ULONG flags, LPSTREAM
     return Guard([&]() -> HRESULT {
         MapiBuffer<BYTE> buffer;
         if (HRESULT hr = AllocateChunk(buffer); FAILED(hr)) return hr;
-        *result = new PropertyStream(object, tag, flags, std::move(buffer));
-        return S_OK;
+        return MakeStream<PropertyStream>(result, object, tag, flags, std::move(buffer));
     });
 }
 
