@@ -115,6 +115,14 @@ TEST_F(SendTest, OvfaxSendLeavesTheFaxInThePickupDirectory) {
     EXPECT_EQ(got["attachments"][0]["contentHex"], Hex(scan));
     EXPECT_EQ(got["attachments"][1]["fileName"], "terms.txt");
     EXPECT_EQ(got["attachments"][1]["contentHex"], Hex(terms));
+
+    // The sent message stays in the store; mapistore shows its RTF body.
+    const fs::path mapistore = ovtest::BinaryDirectory() / "mapistore";
+    json sent = json::parse(RunShell("'" + mapistore.string() + "' list 'Sent Items' --json"));
+    ASSERT_EQ(sent.size(), 1u) << sent.dump();
+    json shown = json::parse(
+        RunShell("'" + mapistore.string() + "' show " + sent[0]["PR_ENTRYID"].get<std::string>() + " --json"));
+    EXPECT_EQ(shown["rtf"], faxmsg::ConvertTextToRtf(body, 0));
 }
 
 }  // namespace

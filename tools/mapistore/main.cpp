@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "faxmsg/rtf_streams.h"
 #include "ovmapi/mapiutil.h"
 #include "ovmapi/provider.h"
 #include "ovplatform/platform.h"
@@ -353,6 +354,15 @@ int Show(const std::string& hex, bool json) {
     auto* message = reinterpret_cast<IMessage*>(opened.get());
     ordered_json result;
     result["properties"] = PropertiesJson(message);
+    // The body as the fax server renders it: the RTF kept compressed in
+    // PR_RTF_COMPRESSED (nothing when the message has none).
+    std::string rtf;
+    HRESULT rtfResult = faxmsg::HrReadRtfBody(message, rtf);
+    if (SUCCEEDED(rtfResult)) {
+        result["rtf"] = rtf;
+    } else if (rtfResult != MAPI_E_NOT_FOUND) {
+        result["rtf_error"] = Hex(rtfResult);
+    }
     IMAPITable* raw = nullptr;
     Check(message->GetRecipientTable(0, &raw), "reading the recipients");
     Ptr<IMAPITable> recipients(raw);
@@ -378,7 +388,7 @@ int Show(const std::string& hex, bool json) {
     }
     result["attachments"] = std::move(attachments);
     if (json) {
-        std::cout << result.dump(2) << "\n";
+        std::cout << result.dump(2, ' ', false, ordered_json::error_handler_t::replace) << "\n";
         return 0;
     }
     auto print = [](const ordered_json& properties, const char* indent) {
@@ -395,6 +405,8 @@ int Show(const std::string& hex, bool json) {
         std::cout << "attachment:\n";
         print(attachment, "  ");
     }
+    if (result.contains("rtf")) std::cout << "rtf body:\n" << result["rtf"].get<std::string>() << "\n";
+    if (result.contains("rtf_error")) std::cout << "rtf body: unreadable (" << result["rtf_error"].get<std::string>() << ")\n";
     return 0;
 }
 
