@@ -50,7 +50,7 @@ protected:
 
     fs::path ConvertSample() {
         const fs::path fax = File("sample.fax");
-        EXPECT_EQ(Run({"convert", FAXTIFF_SAMPLES_DIR "/letter.ovk", fax.string()}).exitCode, 0);
+        EXPECT_EQ(Run({"convert", faxtest::CopyOfSample(fax.parent_path()).string(), fax.string()}).exitCode, 0);
         return fax;
     }
 };

@@ -129,7 +129,7 @@ TEST_F(LibtiffTest, LibtiffReadsOurFilesWithoutWarnings) {
 
 TEST_F(LibtiffTest, LibtiffReadsConvertedPrinterOutputAsWeDo) {
     const fs::path path = File("sample.fax");
-    const fs::path sample = fs::path(FAXTIFF_SAMPLES_DIR) / "letter.ovk";
+    const fs::path sample = faxtest::CopyOfSample(path.parent_path());
     ASSERT_EQ(tiffConvertOvk(sample.c_str(), path.c_str()), 0);
     LibtiffMessages messages;
     const std::vector<LibtiffPage> pages = ReadWithLibtiff(path);

@@ -173,7 +173,7 @@ TEST_F(OvkTest, MissingSourceFailsAndLeavesAnExistingDestinationAlone) {
 }
 
 TEST_F(OvkTest, SampleStreamGivesTwoTextPages) {
-    const fs::path sample = fs::path(FAXTIFF_SAMPLES_DIR) / "letter.ovk";
+    const fs::path sample = faxtest::CopyOfSample(destination_.parent_path());
     ASSERT_EQ(tiffConvertOvk(sample.c_str(), destination_.c_str()), 0);
     ASSERT_EQ(Pages(), 2);
     const faxtest::LoadedPage first = Page(1);

@@ -163,4 +163,11 @@ Bytes Lines(const Bytes& image, int first, int count) {
                  image.begin() + static_cast<std::ptrdiff_t>(first + count) * kLineBytes);
 }
 
+std::filesystem::path CopyOfSample(const std::filesystem::path& directory) {
+    const std::filesystem::path copy = directory / "letter.ovk";
+    std::filesystem::copy_file(std::filesystem::path(FAXTIFF_SAMPLES_DIR) / "letter.ovk", copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    return copy;
+}
+
 }  // namespace faxtest

@@ -66,4 +66,9 @@ LoadedPage LoadPage(const std::filesystem::path& path, int page);
 // Image lines [first, first + count) of a bitmap.
 Bytes Lines(const Bytes& image, int first, int count);
 
+// A private copy of the sample printer stream in directory. The converter
+// opens its source without sharing, as the fax client does, so tests that
+// run at the same time must not convert the one shared sample file.
+std::filesystem::path CopyOfSample(const std::filesystem::path& directory);
+
 }  // namespace faxtest

@@ -213,8 +213,12 @@ TEST_P(PrintedAttachment, ArrivesConvertedAndIsSent) {
 
     // The sent image holds the printed pages: the sample converted directly
     // decodes to the same bitmaps.
+    // Converted from a private copy: the converter opens its source without
+    // sharing, and other tests may be reading the shared sample right now.
     const fs::path reference = prefix_.path() / "reference.fax";
-    ASSERT_EQ(tiffConvertOvk(SAMPLE_OVK, reference.c_str()), 0);
+    const fs::path sample = prefix_.path() / "letter.ovk";
+    fs::copy_file(SAMPLE_OVK, sample, fs::copy_options::overwrite_existing);
+    ASSERT_EQ(tiffConvertOvk(sample.c_str(), reference.c_str()), 0);
     auto expected = DecodePages(reference.string());
     auto actual = DecodePages(sent);
     ASSERT_FALSE(expected.empty());
