@@ -18,43 +18,18 @@
 #include "ovmapi/mapiutil.h"
 #include "ovmapi/provider.h"
 #include "ovtest/temp_prefix.h"
+#include "fax_readers.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using readback::Hex;
+using readback::PickupFiles;
+using readback::ReadersInstalled;
+using readback::ReadFaxMsg;
+using readback::RunShell;
 
-const fs::path kModules = fs::path(ORVANE_SOURCE_DIR) / "tests" / "node" / "node_modules";
-const fs::path kReader = fs::path(ORVANE_SOURCE_DIR) / "faxmsg" / "tests" / "read_fax_msg.js";
-
-std::string RunShell(const std::string& command) {
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output.append(buffer, got);
-    return output;
-}
-
-std::string Hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::vector<fs::path> PickupFiles() {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(ovmapi::PickupDirectory(), ec))
-        if (entry.path().extension() == ".msg") files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 void Put(char* field, std::size_t size, const char* text) {
     std::snprintf(field, size, "%s", text);
@@ -116,13 +91,12 @@ protected:
 };
 
 TEST_F(GatewayTest, SubmitsTheJobAsAFaxMessage) {
-    if (RunShell("command -v node").empty() || !fs::exists(kModules / "@kenjiuno" / "msgreader"))
-        GTEST_SKIP() << "node or @kenjiuno/msgreader missing (scripts/deps.sh installs them)";
+    if (!ReadersInstalled())
+        GTEST_SKIP() << "node or the npm readers missing (scripts/deps.sh installs them)";
     ASSERT_EQ(send_(nullptr, &job_), CGW_OK);
     std::vector<fs::path> files = PickupFiles();
     ASSERT_EQ(files.size(), 1u);
-    json got = json::parse(
-        RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
+    json got = ReadFaxMsg(files[0]);
     ASSERT_FALSE(got.contains("error")) << got.dump();
     EXPECT_EQ(got["messageClass"], "IPM.Note.OVFAX.Submit");
     EXPECT_EQ(got["subject"], "Quarterly report");

@@ -16,6 +16,7 @@
 #include "faxmsg/rtf_codec.h"
 #include "ovmapi/provider.h"
 #include "ovtest/temp_prefix.h"
+#include "fax_readers.h"
 
 extern char** environ;
 
@@ -23,19 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using readback::Hex;
+using readback::PickupFiles;
+using readback::ReadersInstalled;
+using readback::ReadFaxMsg;
+using readback::RunShell;
 
-const fs::path kModules = fs::path(ORVANE_SOURCE_DIR) / "tests" / "node" / "node_modules";
-const fs::path kReader = fs::path(ORVANE_SOURCE_DIR) / "faxmsg" / "tests" / "read_fax_msg.js";
-
-std::string RunShell(const std::string& command) {
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) output.append(buffer, got);
-    return output;
-}
 
 int RunProgram(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
@@ -49,21 +43,10 @@ int RunProgram(const std::vector<std::string>& arguments) {
     return WEXITSTATUS(status);
 }
 
-std::string Hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 using SendTest = ovtest::PrefixTest;
 
 TEST_F(SendTest, OvfaxSendLeavesTheFaxInThePickupDirectory) {
-    if (RunShell("command -v node").empty() || !fs::exists(kModules / "@kenjiuno" / "msgreader") ||
-        !fs::exists(kModules / "@kenjiuno" / "decompressrtf"))
+    if (!ReadersInstalled())
         GTEST_SKIP() << "node or the npm readers missing (scripts/deps.sh installs them)";
     const fs::path work = prefix_.path() / "work";
     fs::create_directories(work);
@@ -88,8 +71,7 @@ TEST_F(SendTest, OvfaxSendLeavesTheFaxInThePickupDirectory) {
     for (const auto& entry : fs::directory_iterator(ovmapi::PickupDirectory()))
         if (entry.path().extension() == ".msg") files.push_back(entry.path());
     ASSERT_EQ(files.size(), 1u);
-    json got = json::parse(
-        RunShell("node " + kReader.string() + " " + kModules.string() + " " + files[0].string()));
+    json got = ReadFaxMsg(files[0]);
     ASSERT_FALSE(got.contains("error")) << got.dump();
     EXPECT_EQ(got["messageClass"], "IPM.Note.OVFAX.Submit");
     EXPECT_EQ(got["subject"], "Quarterly report");
